@@ -1,0 +1,31 @@
+// Where a target's database files lie: everything under ".ombu/", formed by
+// plain concatenation from the target name exactly as given.
+#pragma once
+
+#include <string>
+
+namespace ombu {
+
+inline constexpr const char* database_directory = ".ombu";
+inline constexpr const char* database_prefix = ".ombu/";
+inline constexpr const char* prerequisites_suffix = ".prereqs";
+inline constexpr const char* pending_suffix = ".prereqs.build";
+inline constexpr const char* lock_suffix = ".prereqs.lock";
+inline constexpr const char* prerequisites_ne_suffix = ".prereqsne";
+inline constexpr const char* pending_ne_suffix = ".prereqsne.build";
+inline constexpr const char* output_suffix = ".doing";
+
+// ".ombu/" + target + suffix.
+std::string database_path(const std::string& target, const char* suffix);
+
+// True when name exists and none of its four database files exists.
+bool is_source_file(const std::string& name);
+
+// Makes path and its missing ancestors, parents first; reports nothing.
+void make_directories(const std::string& path);
+
+// True for names that denote no buildable target: "/" itself, or a name whose
+// last component is empty, "." or "..".
+bool is_directory_reference(const std::string& name);
+
+}  // namespace ombu

@@ -1,0 +1,36 @@
+// Thin wrappers over the system: reaping children, lock files, descriptors.
+#pragma once
+
+#include <sys/types.h>
+
+namespace ombu {
+
+// How a reaped child ended.
+enum child_end_code : int {
+    child_other = 0,
+    child_exited = 1,   // status: exit code
+    child_killed = 2,   // status: signal number
+    child_dumped = 3,   // status: signal number
+    child_stopped = 4,  // stopped or trapped; status: signal number
+};
+
+// Blocks until any child ends. 1 with the outputs set when one was reaped,
+// 0 when the wait returned without a child, -1 when it failed (errno set).
+int wait_for_child(pid_t& pid, int& child_end, int& status);
+
+// Opens (creating, mode 0600) a lock file write-only, append, close-on-exec,
+// relative to dirfd, without taking a lock. -1 with errno on failure.
+int open_lock_file(int dirfd, const char* path);
+// Takes a blocking whole-file lock on an open descriptor; false with errno on failure.
+bool lock_whole_file(int fd, bool exclusive);
+
+// open_lock_file followed by the lock; -1 with errno on failure.
+int open_locked_exclusive(int dirfd, const char* path);
+int open_locked_shared(int dirfd, const char* path);
+
+// Closes fd unless it is -1; the variable keeps its value.
+int close_fd(int fd);
+// Closes the held descriptor unless -1, then stores the new value.
+void replace_fd(int& fd, int value);
+
+}  // namespace ombu

@@ -1,0 +1,19 @@
+// Ending a job: its output becomes the target, or is thrown away.
+#pragma once
+
+#include <string>
+
+#include "scheduler/job.hpp"
+
+namespace ombu {
+
+// For a script that exited with status 0.
+void commit_job(Job& job, const char* program_name, bool& result);
+// For a script that failed, was killed or was stopped.
+void fail_job(Job& job, const char* program_name, bool& result);
+
+// Removes a file, or a directory with everything below it, never following
+// symbolic links. Refuses "/" and names ending in "", "." or "..": -1, EINVAL.
+int remove_tree(const std::string& path);
+
+}  // namespace ombu

@@ -1,0 +1,32 @@
+// One target being rebuilt: its names, its running script and its lock.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "database/held_locks.hpp"
+
+namespace ombu {
+
+class Job {
+public:
+    explicit Job(const char* name);
+    ~Job();  // closes a lock that is still held
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+
+    pid_t pid = -1;                  // the running script; -1 when none
+    const char* name;                // the caller's name; outlives the job
+    std::string script;              // the .do script found by the launch
+    std::string target;              // copy of name
+    std::string output_name;         // target + ".doing"
+    std::string prerequisites_name;  // ".ombu/" + target + ".prereqs"
+    std::string pending_name;        // prerequisites_name + ".build"
+    std::string lock_name;           // prerequisites_name + ".lock"
+    int lock_fd = -1;                // holds the exclusive lock while the job runs
+    bool lock_known = false;         // lock_id is set: the launch opened the lock file
+    lock_identity lock_id;
+};
+
+}  // namespace ombu

@@ -1,0 +1,54 @@
+// Runs the built executable, under any of its names, in a temporary directory
+// and captures its exit status, standard output and standard error.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ombu_test {
+
+struct run_result {
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// A fresh directory, removed with everything in it at destruction.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Environment changes for a run: set (name, value) pairs, applied over the
+// test process's environment, from which the variables that steer the build
+// commands (OMBUFLAGS, MAKEFLAGS, MFLAGS, MAKELEVEL, __MKLVL__, OMBULOCKS) are
+// removed first. The directory of the built executable is put first on PATH.
+using env_list = std::vector<std::pair<std::string, std::string>>;
+
+// The directory holding the built executable and its links.
+std::string binary_dir();
+
+// Runs binary_dir()/name with args in cwd.
+run_result run_command(const std::string& name, const std::vector<std::string>& args,
+                       const std::string& cwd, const env_list& env = {});
+// Runs argv as given (argv[0] searched on PATH) in cwd.
+run_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                       const env_list& env = {});
+// Runs a shell command line in cwd.
+run_result run_shell(const std::string& command, const std::string& cwd, const env_list& env = {});
+
+// Writes a file (making its parent directories); mode 0755 makes a script.
+void write_file(const std::string& path, const std::string& content, unsigned mode = 0644);
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+
+}  // namespace ombu_test
