@@ -1,5 +1,7 @@
 #include "database/held_locks.hpp"
 
+#include "main/diagnostics.hpp"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -66,6 +68,10 @@ std::string held_locks_entry(const lock_identity& job_lock) {
     for (const auto& id : judged_locks) write_identity(entry, id);
     write_identity(entry, job_lock);
     return entry.str();
+}
+
+void report_cycle(const char* program_name, const std::string& target) {
+    diagnostic_prefix(program_name, "ERROR") << target << ": Dependency cycle detected.\n";
 }
 
 void clear_held_locks() {

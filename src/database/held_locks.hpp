@@ -38,6 +38,10 @@ void pop_judged_lock();
 // script, including its own target's (job_lock).
 std::string held_locks_entry(const lock_identity& job_lock);
 
+// The ERROR line "<target>: Dependency cycle detected." for a target whose
+// lock is already held upstream.
+void report_cycle(const char* program_name, const std::string& target);
+
 // For tests: forget every held lock.
 void clear_held_locks();
 
