@@ -1,0 +1,43 @@
+#include "database/layout.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ombu {
+
+namespace {
+
+// The existence test of the database: follows symbolic links, and any failure
+// counts as "does not exist".
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
+
+std::string database_path(const std::string& target, const char* suffix) {
+    return database_prefix + target + suffix;
+}
+
+bool is_source_file(const std::string& name) {
+    if (!exists(name)) return false;
+    for (const char* suffix : {prerequisites_suffix, prerequisites_ne_suffix, pending_suffix}) {
+        if (exists(database_path(name, suffix))) return false;
+    }
+    return !exists(database_path(name, pending_ne_suffix));
+}
+
+void make_directories(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash != std::string::npos) make_directories(path.substr(0, slash));
+    // An existing directory, an empty path or any other failure passes silently:
+    // a real failure shows when a file in the directory cannot be opened.
+    mkdir(path.c_str(), 0777);
+}
+
+bool is_directory_reference(const std::string& name) {
+    if (name == "/") return true;
+    const auto slash = name.rfind('/');
+    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    return last.empty() || last == "." || last == "..";
+}
+
+}  // namespace ombu

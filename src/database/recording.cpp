@@ -1,0 +1,86 @@
+#include "database/recording.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "database/record.hpp"
+#include "fingerprint/fingerprint.hpp"
+#include "frontend/settings.hpp"
+#include "main/diagnostics.hpp"
+
+namespace ombu {
+
+namespace {
+
+void report_system_error(const char* program_name, int error) {
+    diagnostic_prefix(program_name, "ERROR") << std::strerror(error) << '\n';
+}
+
+// Hands the records of one call to the system in a single write, so that they
+// stand together in a file that other processes append to at the same time.
+bool write_records(const char* program_name, const std::string& records) {
+    ssize_t written;
+    do {
+        written = write(ombuparent_fd, records.data(), records.size());
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) {
+        report_system_error(program_name, errno);
+        return false;
+    }
+    if (static_cast<std::size_t>(written) != records.size()) {
+        diagnostic_prefix(program_name, "ERROR") << "Records only partly written.\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool record_prerequisites(const char* program_name, const std::vector<const char*>& names) {
+    if (ombuparent_fd == -1) {
+        diagnostic_prefix(program_name, "ERROR") << "Not invoked within a .do script.\n";
+        return false;
+    }
+    if (debug_flag) {
+        auto& line = diagnostic_prefix(program_name, "INFO") << "RECORD-PREREQUISITES: >";
+        for (const char* name : names) line << ' ' << name;
+        line << "<\n" << std::flush;
+    }
+    std::ostringstream records;
+    for (const char* name : names) {
+        write_record(records, name, process_fingerprints().lookup(name));
+        if (!records) {
+            report_system_error(program_name, errno);
+            return false;
+        }
+    }
+    return write_records(program_name, records.str());
+}
+
+bool record_absent_prerequisites(const char* program_name, const std::vector<const char*>& names) {
+    bool any_exists = false;
+    for (const char* name : names) {
+        if (access(name, F_OK) == 0) {
+            diagnostic_prefix(program_name, "ERROR") << name << ": File/directory exists.\n";
+            any_exists = true;
+        }
+    }
+    if (any_exists) return false;
+    return record_prerequisites(program_name, names);
+}
+
+const char* unrecordable_reason(const char* name) {
+    if (*name == '\0') return "Empty name cannot be recorded.";
+    // The white-space characters that the record reader skips before a name.
+    if (std::strchr(" \t\n\v\f\r", *name) != nullptr) {
+        return "Name beginning with white space cannot be recorded.";
+    }
+    if (std::strchr(name, '\n') != nullptr) return "Name containing a line feed cannot be recorded.";
+    return nullptr;
+}
+
+}  // namespace ombu

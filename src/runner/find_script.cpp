@@ -1,0 +1,74 @@
+#include "runner/find_script.hpp"
+
+#include <unistd.h>
+
+#include "database/recording.hpp"
+#include "main/diagnostics.hpp"
+
+namespace ombu {
+
+namespace {
+
+// Tries one candidate: stores it as the job's script and, when it does not
+// exist, records that it must stay absent. The recording's result does not
+// matter to the search.
+bool candidate_exists(const char* program_name, Job& job, std::string candidate) {
+    job.script = std::move(candidate);
+    if (access(job.script.c_str(), F_OK) == 0) return true;
+    record_absent_prerequisites(program_name, {job.script.c_str()});
+    return false;
+}
+
+// The search directory one level up: everything up to the last "/" before its
+// final character, or the current directory (empty) when there is none.
+std::string parent_search_directory(const std::string& directory) {
+    const auto slash = directory.rfind('/', directory.size() - 2);
+    return slash == std::string::npos ? std::string() : directory.substr(0, slash + 1);
+}
+
+// Searches one directory: the target's own script, then the default scripts
+// from the longest extension down to default.do.
+bool search_level(const char* program_name, Job& job, const std::string& directory,
+                  const std::string& base, script_match& match) {
+    if (candidate_exists(program_name, job, directory + base + ".do")) {
+        match.stem = base;
+        match.extension.clear();
+        return true;
+    }
+    auto position = base.find('.');
+    if (position == std::string::npos) position = base.size();
+    for (;;) {
+        match.stem = base.substr(0, position);
+        match.extension = base.substr(position);
+        if (candidate_exists(program_name, job, directory + "default" + match.extension + ".do")) {
+            return true;
+        }
+        if (match.extension.empty()) return false;
+        position = base.find('.', position + 1);
+        if (position == std::string::npos) position = base.size();
+    }
+}
+
+}  // namespace
+
+bool find_script(const char* program_name, Job& job, script_match& match) {
+    const std::string name = job.name;
+    const auto slash = name.rfind('/');
+    const auto base_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string base = name.substr(base_start);
+    match.directory_prefix = name.substr(0, base_start);
+
+    std::string directory = match.directory_prefix;
+    while (!search_level(program_name, job, directory, base, match)) {
+        // Relative names stop at the current directory, absolute ones at "/".
+        if (directory.size() < 2) {
+            diagnostic_prefix(program_name, "ERROR") << name << ": Cannot find .do file to use.\n";
+            return false;
+        }
+        directory = parent_search_directory(directory);
+    }
+    record_prerequisites(program_name, {job.script.c_str()});
+    return true;
+}
+
+}  // namespace ombu

@@ -1,0 +1,133 @@
+#include "runner/launch_job.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "database/layout.hpp"
+#include "frontend/process.hpp"
+#include "frontend/settings.hpp"
+#include "main/diagnostics.hpp"
+#include "runner/find_script.hpp"
+#include "runner/script_environment.hpp"
+
+namespace ombu {
+
+namespace {
+
+void report_file_error(const char* program_name, const std::string& file, int error) {
+    diagnostic_prefix(program_name, "ERROR") << file << ": " << std::strerror(error) << '\n';
+}
+
+// Opens the job's lock file and takes its exclusive lock into job.lock_fd,
+// unless the lock is one that waiting for would never end.
+launch_result lock_target(Job& job, const char* program_name,
+                          const std::vector<lock_identity>& launched_locks) {
+    if (debug_flag) diagnostic_prefix(program_name, "INFO") << job.lock_name << ": Locking ...\n";
+    int fd = open_lock_file(AT_FDCWD, job.lock_name.c_str());
+    if (fd < 0) {
+        report_file_error(program_name, job.lock_name, errno);
+        return launch_result::failed;
+    }
+    if (!identity_of(fd, job.lock_id)) {
+        report_file_error(program_name, job.lock_name, errno);
+        close_fd(fd);
+        return launch_result::failed;
+    }
+    job.lock_known = true;
+    // An ancestor build, or this process's own judging, holds the lock: the
+    // target depends on itself.
+    if (held_upstream(job.lock_id)) {
+        report_cycle(program_name, job.target);
+        close_fd(fd);
+        return launch_result::failed;
+    }
+    // Another spelling of a target that this call already launched.
+    if (std::find(launched_locks.begin(), launched_locks.end(), job.lock_id) != launched_locks.end()) {
+        close_fd(fd);
+        return launch_result::duplicate;
+    }
+    if (!lock_whole_file(fd, true)) {
+        report_file_error(program_name, job.lock_name, errno);
+        close_fd(fd);
+        return launch_result::failed;
+    }
+    replace_fd(job.lock_fd, fd);
+    return launch_result::launched;
+}
+
+std::vector<char*> pointers_to(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The child's side of the fork: nothing but the execution and, when that
+// fails, one line without prefix and an immediate exit.
+[[noreturn]] void exec_script(char* const* argv, char* const* envp) {
+    execve(argv[0], argv, envp);
+    const std::string line = std::string(argv[0]) + ": " + std::strerror(errno) + "\n";
+    (void)!write(STDERR_FILENO, line.data(), line.size());
+    _exit(255);
+}
+
+}  // namespace
+
+launch_result launch_job(Job& job, const char* program_name,
+                         const std::vector<lock_identity>& launched_locks) {
+    job.pid = -1;
+    const std::string name = job.name;
+    const auto slash = name.rfind('/');
+    if (slash != std::string::npos) make_directories(database_prefix + name.substr(0, slash));
+
+    const launch_result locked = lock_target(job, program_name, launched_locks);
+    if (locked != launch_result::launched) return locked;
+
+    const int pending_fd = open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777);
+    if (pending_fd < 0) {
+        report_file_error(program_name, job.pending_name, errno);
+        return launch_result::failed;
+    }
+
+    // The search records its candidates into the job's own pending file.
+    const int saved_parent_fd = ombuparent_fd;
+    ombuparent_fd = pending_fd;
+    script_match match;
+    const bool found = find_script(program_name, job, match);
+    ombuparent_fd = saved_parent_fd;
+    if (!found) {
+        close_fd(pending_fd);
+        return launch_result::failed;
+    }
+
+    std::vector<std::string> arguments = {job.script, match.directory_prefix + match.stem,
+                                          match.extension, job.output_name};
+    std::remove(job.output_name.c_str());
+    std::vector<std::string> environment = script_environment(environ, job.lock_id, pending_fd);
+    const auto argv = pointers_to(arguments);
+    const auto envp = pointers_to(environment);
+
+    if (verbose_flag) {
+        diagnostic_prefix(program_name, "INFO") << "spawn: " << arguments[0] << ' ' << arguments[1]
+                                                << ' ' << arguments[2] << ' ' << arguments[3]
+                                                << '\n';
+    }
+    std::clog.flush();
+
+    job.pid = fork();
+    if (job.pid == 0) exec_script(argv.data(), envp.data());
+    // The scheduler reports a failed fork with errno, which the close must keep.
+    const int fork_error = errno;
+    close_fd(pending_fd);
+    errno = fork_error;
+    return launch_result::launched;
+}
+
+}  // namespace ombu
