@@ -1,0 +1,178 @@
+#include "fingerprint/fingerprint.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace ombu {
+namespace {
+
+digest digest_of(const std::string& content) {
+    cubehash_state state;
+    state.absorb(content.data(), content.size());
+    return state.finish();
+}
+
+const digest zero_hash{};
+
+// Each test works in a fresh directory of its own, by relative names.
+class FingerprintTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "fingerprint-XXXXXX");
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        old_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override {
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(dir_);
+    }
+
+    static void write_file(const std::string& name, const std::string& content) {
+        std::ofstream(name, std::ios::binary | std::ios::trunc) << content;
+    }
+    // Sets the modification time of name itself, not of what a link points to.
+    static void set_mtime(const std::string& name, std::int64_t seconds, long nanoseconds = 0) {
+        const timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
+                                   {static_cast<time_t>(seconds), nanoseconds}};
+        ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << name;
+    }
+
+    std::filesystem::path dir_, old_;
+};
+
+TEST_F(FingerprintTest, KindTimeAndHashOfEachKindOfName) {
+    write_file("empty", "");
+    // Past one read piece, so the file is digested in several reads.
+    std::string big(10000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13);
+    write_file("big", big);
+    ASSERT_EQ(mkdir("sub", 0755), 0);
+    ASSERT_EQ(symlink("big", "link"), 0);
+    ASSERT_EQ(symlink("nowhere", "dangling"), 0);
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    // Distinct times, so a link cannot borrow its target's; the sub-second
+    // part is dropped.
+    set_mtime("empty", 1000, 999999999);
+    set_mtime("big", 2000);
+    set_mtime("sub", 3000);
+    set_mtime("link", 4000);
+    set_mtime("dangling", 5000);
+    set_mtime("fifo", 6000);
+
+    struct kind_case {
+        const char* name;
+        std::int32_t type;
+        std::int64_t timestamp;
+        digest hash;
+    };
+    const kind_case cases[] = {
+        {"missing", absent, -1, zero_hash},
+        {"missing/below", absent, -1, zero_hash},
+        {"empty", regular_file, 1000, digest_of("")},
+        {"big", regular_file, 2000, digest_of(big)},
+        {"sub", directory, 3000, zero_hash},
+        {"sub/", directory, 3000, zero_hash},
+        {"link", special, 4000, zero_hash},
+        {"dangling", special, 5000, zero_hash},
+        // Never opened: opening a FIFO without a writer would block.
+        {"fifo", special, 6000, zero_hash},
+    };
+    for (const auto& c : cases) {
+        const fingerprint print = make_fingerprint(c.name);
+        EXPECT_EQ(print.type, c.type) << c.name;
+        EXPECT_EQ(print.timestamp, c.timestamp) << c.name;
+        EXPECT_EQ(print.hash, c.hash) << c.name;
+    }
+}
+
+TEST_F(FingerprintTest, TimesBeforeTheEpochStayNegative) {
+    write_file("old", "x");
+    set_mtime("old", -86400);
+    EXPECT_EQ(make_fingerprint("old").timestamp, -86400);
+}
+
+TEST_F(FingerprintTest, UnreadableFileGetsTheEmptyDigest) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    write_file("secret", "content");
+    set_mtime("secret", 7000);
+    ASSERT_EQ(chmod("secret", 0), 0);
+    const fingerprint print = make_fingerprint("secret");
+    EXPECT_EQ(print.type, regular_file);
+    EXPECT_EQ(print.timestamp, 7000);
+    EXPECT_EQ(print.hash, digest_of(""));
+}
+
+TEST_F(FingerprintTest, PreviousHashIsReusedOnlyWhenTheTimeAgrees) {
+    write_file("file", "now");
+    set_mtime("file", 8000);
+    ASSERT_EQ(mkdir("sub", 0755), 0);
+    set_mtime("sub", 8000);
+    digest recorded{};
+    recorded.fill(0x5a);
+
+    struct previous_case {
+        const char* what;
+        const char* name;
+        fingerprint previous;
+        std::int32_t type;
+        digest hash;
+    };
+    const previous_case cases[] = {
+        // Content changed within the recorded second: the change goes unseen.
+        {"same time", "file", {regular_file, 8000, recorded}, regular_file, recorded},
+        // Only the time is compared, not the recorded kind.
+        {"was a directory", "file", {directory, 8000, recorded}, regular_file, recorded},
+        {"other time", "file", {regular_file, 7999, recorded}, regular_file, digest_of("now")},
+        {"not a regular file", "sub", {regular_file, 8000, recorded}, directory, zero_hash},
+    };
+    for (const auto& c : cases) {
+        const fingerprint print = make_fingerprint(c.name, &c.previous);
+        EXPECT_EQ(print.type, c.type) << c.what;
+        EXPECT_EQ(print.timestamp, 8000) << c.what;
+        EXPECT_EQ(print.hash, c.hash) << c.what;
+    }
+}
+
+TEST_F(FingerprintTest, CacheKeepsTheFirstFingerprintUntilForgotten) {
+    fingerprint_cache cache;
+    write_file("file", "first");
+    set_mtime("file", 9000);
+
+    const fingerprint& first = cache.lookup("file");
+    EXPECT_EQ(first.hash, digest_of("first"));
+
+    // Later changes, and a previous that would otherwise be taken, are not seen.
+    write_file("file", "second");
+    set_mtime("file", 9001);
+    const fingerprint other{regular_file, 9001, zero_hash};
+    const fingerprint& again = cache.lookup("file", &other);
+    EXPECT_EQ(&again, &first);
+    EXPECT_EQ(again.timestamp, 9000);
+    EXPECT_EQ(again.hash, digest_of("first"));
+
+    // Another spelling of the same file is another entry.
+    EXPECT_EQ(cache.lookup("./file").hash, digest_of("second"));
+
+    cache.forget("missing");
+    cache.forget("file");
+    const fingerprint& fresh = cache.lookup("file", &other);
+    EXPECT_EQ(fresh.timestamp, 9001);
+    EXPECT_EQ(fresh.hash, zero_hash);  // taken from previous: the time agrees
+}
+
+TEST(ProcessFingerprints, IsOneCacheForTheWholeProcess) {
+    EXPECT_EQ(&process_fingerprints(), &process_fingerprints());
+}
+
+}  // namespace
+}  // namespace ombu
