@@ -1,0 +1,16 @@
+// Taking one token from the job-server pipe without ever waiting for one.
+#pragma once
+
+namespace ombu {
+
+// Reads one byte from the pipe whose shared read end is fd; true when a byte
+// was read. An empty pipe gives false at once. The shared descriptor's open
+// file description stays as it is (other processes of the job server use it
+// in blocking mode): the read goes through a private non-blocking one.
+bool take_token(int fd);
+
+// The fallback when no private description can be had: a blocking read of fd
+// that a repeating timer interrupts within milliseconds.
+bool take_token_with_timer(int fd);
+
+}  // namespace ombu
