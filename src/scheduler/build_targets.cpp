@@ -1,0 +1,183 @@
+#include "scheduler/build_targets.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string_view>
+#include <unordered_set>
+
+#include "database/layout.hpp"
+#include "frontend/jobserver.hpp"
+#include "frontend/process.hpp"
+#include "frontend/settings.hpp"
+#include "main/diagnostics.hpp"
+#include "runner/launch_job.hpp"
+#include "scheduler/commit.hpp"
+#include "scheduler/job.hpp"
+#include "scheduler/needs_rebuild.hpp"
+
+namespace ombu {
+
+namespace {
+
+using job_list = std::vector<std::shared_ptr<Job>>;
+
+// The jobs of one call and how far the loop has got with them: every job
+// before next_to_start has been offered to the launch, every job before
+// next_to_await has ended.
+struct job_loop {
+    const char* program_name = nullptr;
+    job_list jobs{};
+    std::size_t next_to_start = 0;
+    std::size_t next_to_await = 0;
+    std::vector<lock_identity> launched_locks{};  // lock files of the jobs launched so far
+    bool result = true;
+};
+
+void trace(const char* program_name, const char* text) {
+    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text;
+}
+
+void trace_call(bool always, const char* program_name, const std::vector<const char*>& names) {
+    std::ostream& out = diagnostic_prefix(program_name, "INFO");
+    out << (always ? "OMBU: >" : "OMBU-IFCHANGE-INTERNAL: >");
+    for (const char* name : names) {
+        if (is_source_file(name)) {
+            out << " (" << name << ')';
+        } else {
+            out << ' ' << name;
+        }
+    }
+    out << "<\n" << std::flush;
+}
+
+// Judges every name, a name given twice only once, and makes the jobs.
+void judge_names(bool always, const std::vector<const char*>& names, job_loop& loop) {
+    std::unordered_set<std::string_view> seen;
+    for (const char* name : names) {
+        if (names.size() > 1 && !seen.insert(name).second) continue;
+        switch (needs_rebuild(always, loop.program_name, name)) {
+        case rebuild_decision::up_to_date:
+            break;
+        case rebuild_decision::rebuild:
+            loop.jobs.push_back(std::make_shared<Job>(name));
+            break;
+        case rebuild_decision::cycle:
+            loop.result = false;
+            break;
+        }
+    }
+}
+
+// Offers the job at next_to_start to the launch; its slot is held already.
+void start_job(job_loop& loop) {
+    Job& job = *loop.jobs[loop.next_to_start++];
+    const launch_result launched = launch_job(job, loop.program_name, loop.launched_locks);
+    const int fork_error = errno;
+    switch (launched) {
+    case launch_result::duplicate:
+        // Another spelling of a target this call has launched: built once.
+        vacate_job_slot(loop.program_name);
+        return;
+    case launch_result::failed:
+        vacate_job_slot(loop.program_name);
+        loop.result = false;
+        break;
+    case launch_result::launched:
+        if (job.pid == -1) {
+            diagnostic_prefix(loop.program_name, "ERROR") << job.script << ": "
+                                                          << std::strerror(fork_error) << '\n';
+            vacate_job_slot(loop.program_name);
+            loop.result = false;
+        }
+        break;
+    }
+    // A failed launch may keep its lock until the end of the call, so another
+    // spelling of its target must not wait for it either.
+    if (job.lock_known) loop.launched_locks.push_back(job.lock_id);
+}
+
+// Starts jobs while slots are free. True when the loop is to await a job next.
+bool start_jobs(job_loop& loop) {
+    for (;;) {
+        if (!procure_job_slot(loop.program_name)) return loop.next_to_await != loop.next_to_start;
+        start_job(loop);
+        if (loop.next_to_start == loop.jobs.size()) return true;
+    }
+}
+
+Job* running_job(job_loop& loop, pid_t pid) {
+    for (std::size_t i = loop.next_to_await; i < loop.next_to_start; ++i) {
+        if (loop.jobs[i]->pid == pid) return loop.jobs[i].get();
+    }
+    return nullptr;
+}
+
+// Waiting failed: no child is left to end the jobs still marked running, so
+// they fail now rather than being waited for again and again.
+void abandon_running_jobs(job_loop& loop) {
+    for (std::size_t i = loop.next_to_await; i < loop.next_to_start; ++i) {
+        Job& job = *loop.jobs[i];
+        if (job.pid == -1) continue;
+        job.pid = -1;
+        fail_job(job, loop.program_name, loop.result);
+    }
+}
+
+void await_job(job_loop& loop) {
+    while (loop.next_to_await < loop.next_to_start && loop.jobs[loop.next_to_await]->pid == -1) {
+        ++loop.next_to_await;
+    }
+    if (loop.next_to_await == loop.next_to_start) return;
+    pid_t pid = -1;
+    int child_end = 0;
+    int status = 0;
+    if (wait_for_child(pid, child_end, status) <= 0) {
+        diagnostic_prefix(loop.program_name, "ERROR") << std::strerror(errno) << '\n';
+        loop.result = false;
+        abandon_running_jobs(loop);
+        return;
+    }
+    if (debug_flag) {
+        diagnostic_prefix(loop.program_name, "INFO") << "Reaped child process ID " << pid << ".\n";
+    }
+    Job* job = running_job(loop, pid);
+    if (job == nullptr) {
+        diagnostic_prefix(loop.program_name, "ERROR") << "Unknown child process ID " << pid << ".\n";
+        return;
+    }
+    job->pid = -1;
+    if (child_end == child_exited && status == 0) {
+        commit_job(*job, loop.program_name, loop.result);
+    } else {
+        fail_job(*job, loop.program_name, loop.result);
+    }
+}
+
+void run_jobs(job_loop& loop) {
+    do {
+        const bool all_offered = loop.next_to_start == loop.jobs.size();
+        if (!all_offered) trace(loop.program_name, "Jobs still available to start.\n");
+        if (all_offered || loop.next_to_start != loop.next_to_await) {
+            trace(loop.program_name, "Jobs still available to await.\n");
+        }
+        if (all_offered || start_jobs(loop)) await_job(loop);
+    } while (loop.next_to_await != loop.jobs.size());
+}
+
+}  // namespace
+
+bool build_targets(bool always, const char* program_name, const std::vector<const char*>& names) {
+    if (debug_flag) trace_call(always, program_name, names);
+    job_loop loop{program_name};
+    judge_names(always, names, loop);
+    if (!loop.jobs.empty()) run_jobs(loop);
+    if (debug_flag) {
+        diagnostic_prefix(program_name, "INFO") << "Ombu status = " << (loop.result ? '1' : '0')
+                                                << ".\n" << std::flush;
+    }
+    return loop.result;
+}
+
+}  // namespace ombu

@@ -1,0 +1,117 @@
+#include "scheduler/commit.hpp"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "database/layout.hpp"
+#include "fingerprint/fingerprint.hpp"
+#include "frontend/jobserver.hpp"
+#include "frontend/process.hpp"
+#include "frontend/settings.hpp"
+#include "main/diagnostics.hpp"
+
+namespace ombu {
+
+namespace {
+
+// The error of the removal that ended a walk; nftw may touch errno while it
+// unwinds its open directories.
+int walk_error = 0;
+
+int remove_entry(const char* path, const struct stat*, int kind, struct FTW*) {
+    switch (kind) {
+    case FTW_F:
+    case FTW_D:
+    case FTW_DNR:
+    case FTW_DP:
+    case FTW_SL:
+        if (std::remove(path) == 0) return 0;
+        walk_error = errno;
+        return -1;
+    default:  // the walk could not read the entry's status
+        walk_error = EINVAL;
+        return -1;
+    }
+}
+
+void report_failure(const char* program_name, const std::string& subject, const char* what,
+                    int error) {
+    diagnostic_prefix(program_name, "ERROR") << subject << what << std::strerror(error) << '\n';
+}
+
+// What every ending of a job does last: the lock released, the slot given back.
+void release_job(Job& job, const char* program_name) {
+    replace_fd(job.lock_fd, -1);
+    vacate_job_slot(program_name);
+}
+
+// A commit that went wrong half way: whatever earlier steps did stays done.
+void abandon_commit(Job& job, const char* program_name, bool& result) {
+    remove_tree(job.output_name);
+    result = false;
+    release_job(job, program_name);
+}
+
+bool is_directory(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+int remove_tree(const std::string& path) {
+    if (is_directory_reference(path)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!is_directory(path)) return std::remove(path.c_str());
+    walk_error = 0;
+    const int walked = nftw(path.c_str(), remove_entry, 64, FTW_PHYS | FTW_DEPTH);
+    if (walked != 0 && walk_error != 0) errno = walk_error;
+    return walked;
+}
+
+void commit_job(Job& job, const char* program_name, bool& result) {
+    struct stat status;
+    if (lstat(job.output_name.c_str(), &status) != 0) {
+        // The script wrote nothing: the target becomes an empty file. A failure
+        // here shows when the output is renamed.
+        const int fd = open(job.output_name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd >= 0) close_fd(fd);
+    }
+    if (is_directory(job.target) && remove_tree(job.target) != 0) {
+        report_failure(program_name, job.target, ": Unable to remove contents of target directory: ",
+                       errno);
+        abandon_commit(job, program_name, result);
+        return;
+    }
+    process_fingerprints().forget(job.target);
+    if (std::rename(job.pending_name.c_str(), job.prerequisites_name.c_str()) != 0) {
+        report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
+        abandon_commit(job, program_name, result);
+        return;
+    }
+    if (std::rename(job.output_name.c_str(), job.target.c_str()) != 0) {
+        report_failure(program_name, job.target, ": Unable to rename target file: ", errno);
+        abandon_commit(job, program_name, result);
+        return;
+    }
+    if (!silent_flag) diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
+    release_job(job, program_name);
+}
+
+void fail_job(Job& job, const char* program_name, bool& result) {
+    diagnostic_prefix(program_name, "ERROR") << job.target << ": Not done.\n";
+    remove_tree(job.output_name);
+    result = false;
+    release_job(job, program_name);
+}
+
+}  // namespace ombu

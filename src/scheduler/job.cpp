@@ -1,0 +1,20 @@
+#include "scheduler/job.hpp"
+
+#include "database/layout.hpp"
+#include "frontend/process.hpp"
+
+namespace ombu {
+
+Job::Job(const char* name)
+    : name(name),
+      target(name),
+      output_name(target + output_suffix),
+      prerequisites_name(database_path(target, prerequisites_suffix)),
+      pending_name(prerequisites_name + ".build"),
+      lock_name(prerequisites_name + ".lock") {}
+
+Job::~Job() {
+    if (lock_fd != -1) close_fd(lock_fd);
+}
+
+}  // namespace ombu

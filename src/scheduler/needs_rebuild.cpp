@@ -1,0 +1,226 @@
+#include "scheduler/needs_rebuild.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "database/held_locks.hpp"
+#include "database/layout.hpp"
+#include "database/record.hpp"
+#include "fingerprint/fingerprint.hpp"
+#include "frontend/process.hpp"
+#include "frontend/settings.hpp"
+#include "main/diagnostics.hpp"
+#include "scheduler/build_targets.hpp"
+
+namespace ombu {
+
+namespace {
+
+struct prerequisite_record {
+    fingerprint print;
+    std::string name;
+};
+
+bool exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
+
+// The part of is_source_file after its existence test, for a name already
+// known to exist: one look-up of the name serves both questions.
+bool has_database_file(const std::string& name) {
+    for (const char* suffix :
+         {prerequisites_suffix, prerequisites_ne_suffix, pending_suffix, pending_ne_suffix}) {
+        if (exists(database_path(name, suffix))) return true;
+    }
+    return false;
+}
+
+// One reading of a target's prerequisites file, under the shared lock of its
+// lock file. The file is closed before the lock, by the destructor at the latest.
+struct prerequisites_reading {
+    int lock_fd = -1;
+    lock_identity lock_id;
+    std::ifstream file;
+
+    prerequisites_reading() = default;
+    prerequisites_reading(const prerequisites_reading&) = delete;
+    prerequisites_reading& operator=(const prerequisites_reading&) = delete;
+    ~prerequisites_reading() { close(); }
+
+    void close() {
+        if (file.is_open()) file.close();
+        replace_fd(lock_fd, -1);
+    }
+};
+
+// Opens the lock file (shared lock) and the prerequisites file; nothing when
+// both are open, else the decision that the failure forces.
+std::optional<rebuild_decision> open_prerequisites(const char* program_name, const char* target,
+                                    prerequisites_reading& reading) {
+    const int fd = open_lock_file(AT_FDCWD, database_path(target, lock_suffix).c_str());
+    if (fd < 0) return rebuild_decision::rebuild;
+    reading.lock_fd = fd;
+    if (!identity_of(fd, reading.lock_id)) return rebuild_decision::rebuild;
+    // Held by this process's own judging or by an ancestor build: the shared
+    // lock would recurse without end or wait for ever.
+    if (held_upstream(reading.lock_id)) {
+        report_cycle(program_name, target);
+        return rebuild_decision::cycle;
+    }
+    if (!lock_whole_file(fd, false)) return rebuild_decision::rebuild;
+    reading.file.open(database_path(target, prerequisites_suffix), std::ios::binary);
+    if (!reading.file.is_open()) return rebuild_decision::rebuild;
+    return std::nullopt;
+}
+
+// All records of the file, each read into a fresh fingerprint so that nothing
+// of one record leaks into the next. False when a record is malformed.
+bool read_records(std::istream& in, std::vector<prerequisite_record>& records) {
+    while (in.good() && in.peek() != EOF) {
+        prerequisite_record record;
+        read_record(in, record.print, record.name);
+        if (in.fail()) return false;
+        records.push_back(std::move(record));
+    }
+    return !in.bad();
+}
+
+// One reading: nothing when the records were read (the file and the lock stay
+// open in reading), else the decision that the failure forces. A file that
+// cannot be opened or read, a malformed one included, makes the target out of
+// date without a word.
+std::optional<rebuild_decision> read_prerequisites(const char* program_name, const char* target,
+                                                   prerequisites_reading& reading,
+                                                   std::vector<prerequisite_record>& records) {
+    if (auto forced = open_prerequisites(program_name, target, reading)) return forced;
+    if (!read_records(reading.file, records)) return rebuild_decision::rebuild;
+    return std::nullopt;
+}
+
+enum class difference { none, vanished, changed_type, changed_timestamp, changed_hash };
+
+difference compare(const fingerprint& recorded, const fingerprint& present) {
+    if (recorded.type != present.type) {
+        return present.type == absent ? difference::vanished : difference::changed_type;
+    }
+    if (recorded.type == absent || recorded.timestamp == present.timestamp) return difference::none;
+    if (recorded.type != regular_file) return difference::changed_timestamp;
+    return recorded.hash == present.hash ? difference::none : difference::changed_hash;
+}
+
+std::string local_time(std::int64_t timestamp) {
+    const auto seconds = static_cast<std::time_t>(timestamp);
+    struct tm parts;
+    char text[64];
+    if (localtime_r(&seconds, &parts) == nullptr ||
+        std::strftime(text, sizeof text, "%F %T %z", &parts) == 0) {
+        return std::to_string(timestamp);
+    }
+    return text;
+}
+
+void report_missing_target(const char* program_name, const char* target) {
+    if (!verbose_flag) return;
+    diagnostic_prefix(program_name, "INFO") << target << " needs rebuilding because it does not exist.\n";
+}
+
+void report_difference(const char* program_name, const char* target,
+                       const prerequisite_record& record, const fingerprint& present,
+                       difference found) {
+    std::ostream& out = diagnostic_prefix(program_name, "INFO");
+    out << target << " needs rebuilding because " << record.name;
+    switch (found) {
+    case difference::vanished:
+        out << " does not exist.\n";
+        break;
+    case difference::changed_type:
+        out << " has changed type.\n";
+        break;
+    case difference::changed_timestamp:
+        out << " has changed timestamp from " << local_time(record.print.timestamp) << " to "
+            << local_time(present.timestamp) << ".\n";
+        break;
+    case difference::changed_hash:
+        out << " has changed hash value from ";
+        write_hash(out, record.print.hash);
+        out << " to ";
+        write_hash(out, present.hash);
+        out << ".\n";
+        break;
+    case difference::none:
+        break;
+    }
+}
+
+// Compares every recorded fingerprint with the present one, up to the first
+// difference (every one with the keep-going flag).
+bool prerequisites_current(const char* program_name, const char* target,
+                           const std::vector<prerequisite_record>& records) {
+    bool current = true;
+    for (const auto& record : records) {
+        const fingerprint& present = process_fingerprints().lookup(record.name, &record.print);
+        const difference found = compare(record.print, present);
+        if (found == difference::none) continue;
+        current = false;
+        if (verbose_flag) report_difference(program_name, target, record, present, found);
+        if (!keep_going_flag) break;
+    }
+    return current;
+}
+
+rebuild_decision decide(bool rebuild) {
+    return rebuild ? rebuild_decision::rebuild : rebuild_decision::up_to_date;
+}
+
+}  // namespace
+
+rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
+    if (is_directory_reference(name)) return rebuild_decision::up_to_date;
+    const bool present = exists(name);
+    if (present && !has_database_file(name)) return rebuild_decision::up_to_date;  // a source file
+    if (always) return rebuild_decision::rebuild;
+    if (!present) {
+        report_missing_target(program_name, name);
+        return rebuild_decision::rebuild;
+    }
+
+    // First reading: the recorded prerequisites that are targets are brought
+    // up to date while the shared lock is held.
+    prerequisites_reading reading;
+    std::vector<prerequisite_record> records;
+    if (auto forced = read_prerequisites(program_name, name, reading, records)) return *forced;
+    std::vector<const char*> targets;
+    for (const auto& record : records) {
+        if (record.print.type != absent && !is_source_file(record.name)) {
+            targets.push_back(record.name.c_str());
+        }
+    }
+    // Nothing was built: the records just read, still under the lock, serve
+    // the comparison, and the target is known to exist.
+    if (targets.empty()) return decide(!prerequisites_current(program_name, name, records));
+
+    push_judged_lock(reading.lock_id);
+    const bool built = build_targets(false, program_name, targets);
+    pop_judged_lock();
+    reading.close();
+    if (!built) return rebuild_decision::rebuild;
+
+    // A nested build may have removed the target, or another process may have
+    // rebuilt it and replaced its prerequisites file: read it afresh.
+    if (!exists(name)) {
+        report_missing_target(program_name, name);
+        return rebuild_decision::rebuild;
+    }
+    prerequisites_reading second;
+    std::vector<prerequisite_record> current_records;
+    if (auto forced = read_prerequisites(program_name, name, second, current_records)) {
+        return *forced;
+    }
+    return decide(!prerequisites_current(program_name, name, current_records));
+}
+
+}  // namespace ombu
