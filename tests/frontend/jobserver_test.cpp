@@ -1,0 +1,294 @@
+#include "frontend/jobserver.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "frontend/settings.hpp"
+#include "frontend/token_reader.hpp"
+#include "runner/scratch.hpp"
+
+namespace ombu {
+namespace {
+
+using ombu_unit::captured_log;
+using ombu_unit::file_text;
+using ombu_unit::put_file;
+using ombu_unit::scratch_directory;
+
+int bytes_in(int fd) {
+    int count = -1;
+    ioctl(fd, FIONREAD, &count);
+    return count;
+}
+
+bool is_nonblocking(int fd) { return (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0; }
+
+class JobServer : public testing::Test {
+protected:
+    void TearDown() override {
+        for (int fd : {jobserver_fds[0], jobserver_fds[1]}) keep(fd);
+        for (int fd : opened_) close(fd);
+        jobserver_fds[0] = jobserver_fds[1] = -1;
+        implicit_job_slots = 1;
+        debug_flag = false;
+    }
+    // Closed at the end of the test.
+    int keep(int fd) {
+        if (fd >= 0 && std::find(opened_.begin(), opened_.end(), fd) == opened_.end()) {
+            opened_.push_back(fd);
+        }
+        return fd;
+    }
+    void make_pipe(int fds[2]) {
+        ASSERT_EQ(pipe(fds), 0);
+        keep(fds[0]);
+        keep(fds[1]);
+    }
+
+    std::vector<int> opened_;
+};
+
+TEST_F(JobServer, LimitOfThreeGivesTwoTokensAndTheFourthProcureFails) {
+    ASSERT_TRUE(create_jobserver("ombu", 3));
+    ASSERT_GE(jobserver_fds[0], 0);
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
+    EXPECT_FALSE(is_nonblocking(jobserver_fds[1]));
+    EXPECT_EQ(fcntl(jobserver_fds[0], F_GETFD) & FD_CLOEXEC, 0);  // scripts inherit it
+
+    char tokens[2] = {1, 1};
+    ASSERT_EQ(read(jobserver_fds[0], tokens, 2), 2);
+    EXPECT_EQ(tokens[0], 0);
+    EXPECT_EQ(tokens[1], 0);
+    ASSERT_EQ(write(jobserver_fds[1], tokens, 2), 2);
+
+    EXPECT_TRUE(procure_job_slot("ombu"));  // the implicit slot
+    EXPECT_EQ(implicit_job_slots, 0);
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
+    EXPECT_FALSE(procure_job_slot("ombu"));
+
+    // The implicit slot goes back first, without a byte; then tokens.
+    vacate_job_slot("ombu");
+    EXPECT_EQ(implicit_job_slots, 1);
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
+    vacate_job_slot("ombu");
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+}
+
+TEST_F(JobServer, LimitOfOneMakesAnEmptyPipe) {
+    ASSERT_TRUE(create_jobserver("ombu", 1));
+    EXPECT_GE(jobserver_fds[0], 0);
+    EXPECT_GE(jobserver_fds[1], 0);
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
+}
+
+TEST_F(JobServer, WithoutAJobServerOnlyTheImplicitSlotExists) {
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_FALSE(procure_job_slot("ombu"));
+    vacate_job_slot("ombu");
+    vacate_job_slot("ombu");  // nowhere to put a token: nothing happens
+    EXPECT_EQ(implicit_job_slots, 1);
+}
+
+TEST_F(JobServer, TracesOnlyUnderTheDebugFlag) {
+    {
+        captured_log log;
+        ASSERT_TRUE(create_jobserver("ombu", 2));
+        EXPECT_TRUE(procure_job_slot("ombu"));
+        EXPECT_TRUE(procure_job_slot("ombu"));
+        EXPECT_FALSE(procure_job_slot("ombu"));
+        vacate_job_slot("ombu");
+        vacate_job_slot("ombu");
+        EXPECT_EQ(log.str(), "");
+    }
+    // Start again with the debug flag: the token is back in the pipe.
+    debug_flag = true;
+    captured_log log;
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_FALSE(procure_job_slot("ombu"));
+    vacate_job_slot("ombu");
+    vacate_job_slot("ombu");
+    EXPECT_EQ(log.str(),
+              "ombu: INFO: Procured implicit job slot that is this process itself.\n"
+              "ombu: INFO: Procured a job slot from the jobserver.\n"
+              "ombu: INFO: Vacated implicit job slot that is this process itself.\n"
+              "ombu: INFO: Vacated a job slot to the jobserver.\n");
+}
+
+TEST_F(JobServer, FillingTheNewPipeTracesEachToken) {
+    debug_flag = true;
+    captured_log log;
+    ASSERT_TRUE(create_jobserver("ombu", 3));
+    EXPECT_EQ(log.str(),
+              "ombu: INFO: Vacated a job slot to the jobserver.\n"
+              "ombu: INFO: Vacated a job slot to the jobserver.\n");
+}
+
+TEST_F(JobServer, ZeroLimitIsFatal) {
+    captured_log log;
+    EXPECT_FALSE(create_jobserver("ombu", 0));
+    EXPECT_EQ(log.str(), "ombu: FATAL: Invalid job limit.\n");
+    EXPECT_EQ(jobserver_fds[0], -1);
+}
+
+TEST_F(JobServer, LimitBeyondThePipeIsCutDownWithAWarning) {
+    captured_log log;
+    ASSERT_TRUE(create_jobserver("ombu", 10000, 4096));
+    EXPECT_EQ(log.str(),
+              "ombu: WARNING: Job limit 10000 does not fit in the jobserver pipe; using 4097.\n");
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 4096);
+    // Back to blocking now that other processes may share it.
+    EXPECT_FALSE(is_nonblocking(jobserver_fds[1]));
+}
+
+TEST_F(JobServer, PipeGrowsForALimitBeyondItsDefaultSize) {
+    captured_log log;
+    ASSERT_TRUE(create_jobserver("ombu", 100000));
+    EXPECT_EQ(log.str(), "");
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 99999);
+}
+
+TEST_F(JobServer, TakingFromAnEmptyPipeNeverWaitsNorChangesTheSharedEnd) {
+    int fds[2];
+    make_pipe(fds);
+    EXPECT_FALSE(take_token(fds[0]));
+    EXPECT_FALSE(is_nonblocking(fds[0]));
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_TRUE(take_token(fds[0]));
+    EXPECT_EQ(bytes_in(fds[0]), 0);
+    EXPECT_FALSE(take_token(fds[0]));
+}
+
+TEST_F(JobServer, TakingFollowsANewPipeUnderAReusedNumber) {
+    int first[2];
+    ASSERT_EQ(pipe(first), 0);
+    EXPECT_FALSE(take_token(first[0]));
+    close(first[0]);
+    close(first[1]);
+    int second[2];
+    make_pipe(second);
+    ASSERT_EQ(second[0], first[0]);  // the lowest free numbers come back
+    ASSERT_EQ(write(second[1], "x", 1), 1);
+    EXPECT_TRUE(take_token(second[0]));
+}
+
+TEST_F(JobServer, TimerBoundsABlockingReadOfAnEmptyPipe) {
+    int fds[2];
+    make_pipe(fds);
+    EXPECT_FALSE(take_token_with_timer(fds[0]));
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_TRUE(take_token_with_timer(fds[0]));
+    // The alarm signal is left as it was found.
+    struct sigaction action;
+    sigaction(SIGALRM, nullptr, &action);
+    EXPECT_EQ(action.sa_handler, SIG_DFL);
+}
+
+TEST_F(JobServer, AdoptsTheEndsOfAPipe) {
+    int fds[2];
+    make_pipe(fds);
+    std::string text = std::to_string(fds[0]) + "," + std::to_string(fds[1]);
+    captured_log log;
+    EXPECT_TRUE(adopt_jobserver("ombu", text.c_str()));
+    EXPECT_EQ(jobserver_fds[0], fds[0]);
+    EXPECT_EQ(jobserver_fds[1], fds[1]);
+    EXPECT_EQ(log.str(), "");
+}
+
+TEST_F(JobServer, MalformedListIsAnError) {
+    captured_log log;
+    EXPECT_FALSE(adopt_jobserver("ombu", "3;4"));
+    EXPECT_EQ(log.str(), "ombu: ERROR: 3;4: ;4: Missing comma.\n");
+}
+
+TEST_F(JobServer, DescriptorsThatCannotBeAJobServerAreLeftAlone) {
+    scratch_directory scratch;
+    put_file("plain");
+    int file = keep(open("plain", O_RDWR));
+    int directory = keep(open(".", O_RDONLY | O_DIRECTORY));
+    int device = keep(open("/dev/null", O_RDWR));
+    int terminal = keep(posix_openpt(O_RDWR | O_NOCTTY));
+    int first[2], second[2];
+    make_pipe(first);
+    make_pipe(second);
+    int closed = open("/dev/null", O_RDONLY);
+    close(closed);
+
+    auto list = [](int r, int w) { return std::to_string(r) + "," + std::to_string(w); };
+    std::vector<std::string> texts = {
+        std::to_string(closed),   std::to_string(file),      list(directory, directory),
+        list(device, device),     list(first[0], second[1]),  // ends of two different pipes
+        list(first[1], first[0]),                             // the ends swapped
+    };
+    if (terminal >= 0) texts.push_back(std::to_string(terminal));
+    for (const auto& text : texts) {
+        captured_log log;
+        EXPECT_TRUE(adopt_jobserver("ombu", text.c_str())) << text;
+        EXPECT_EQ(log.str(), "ombu: WARNING: " + text +
+                                 ": Not an open jobserver pipe; running without a jobserver.\n");
+        EXPECT_EQ(jobserver_fds[0], -1) << text;
+        EXPECT_EQ(jobserver_fds[1], -1) << text;
+        // Only the implicit slot; no byte goes anywhere.
+        EXPECT_TRUE(procure_job_slot("ombu"));
+        EXPECT_FALSE(procure_job_slot("ombu"));
+        vacate_job_slot("ombu");
+        vacate_job_slot("ombu");
+    }
+    EXPECT_EQ(file_text("plain"), "");
+    EXPECT_EQ(bytes_in(first[0]), 0);
+    EXPECT_EQ(bytes_in(second[0]), 0);
+}
+
+TEST_F(JobServer, AdoptsAFifoNamedByPath) {
+    scratch_directory scratch;
+    ASSERT_EQ(mkfifo("jobs", 0600), 0);
+    captured_log log;
+    EXPECT_TRUE(adopt_jobserver("ombu", ("fifo:" + scratch.path() + "/jobs").c_str()));
+    EXPECT_EQ(log.str(), "");
+    ASSERT_GE(jobserver_fds[0], 0);
+    EXPECT_EQ(jobserver_fds[1], jobserver_fds[0]);
+    EXPECT_EQ(fcntl(jobserver_fds[0], F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_FALSE(is_nonblocking(jobserver_fds[0]));
+
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_FALSE(procure_job_slot("ombu"));
+    ASSERT_EQ(write(jobserver_fds[1], "+", 1), 1);  // make's tokens are '+'
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    vacate_job_slot("ombu");
+    vacate_job_slot("ombu");
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+}
+
+TEST_F(JobServer, UnusableFifoIsWarnedAboutAndIgnored) {
+    scratch_directory scratch;
+    put_file("plain");
+    const struct {
+        const char* text;
+        const char* warning;
+    } cases[] = {
+        {"fifo:missing",
+         "ombu: WARNING: missing: No such file or directory; running without a jobserver.\n"},
+        {"fifo:plain", "ombu: WARNING: plain: Not a FIFO; running without a jobserver.\n"},
+        {"fifo:", "ombu: WARNING: : No such file or directory; running without a jobserver.\n"},
+    };
+    for (const auto& c : cases) {
+        captured_log log;
+        EXPECT_TRUE(adopt_jobserver("ombu", c.text));
+        EXPECT_EQ(log.str(), c.warning);
+        EXPECT_EQ(jobserver_fds[0], -1);
+    }
+}
+
+}  // namespace
+}  // namespace ombu
