@@ -1,0 +1,110 @@
+#include "database/layout.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "runner/scratch.hpp"
+
+namespace ombu {
+namespace {
+
+using ombu_unit::put_file;
+using ombu_unit::scratch_directory;
+
+bool is_directory(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+TEST(DatabasePath, ConcatenatesWithoutNormalising) {
+    struct case_t {
+        const char* target;
+        const char* suffix;
+        const char* path;
+    } cases[] = {
+        {"foo", prerequisites_suffix, ".ombu/foo.prereqs"},
+        {"foo", pending_suffix, ".ombu/foo.prereqs.build"},
+        {"foo", lock_suffix, ".ombu/foo.prereqs.lock"},
+        {"foo", prerequisites_ne_suffix, ".ombu/foo.prereqsne"},
+        {"foo", pending_ne_suffix, ".ombu/foo.prereqsne.build"},
+        {"src/lib/x.o", prerequisites_suffix, ".ombu/src/lib/x.o.prereqs"},
+        {"/tmp/out", prerequisites_suffix, ".ombu//tmp/out.prereqs"},
+        {"../foo", prerequisites_suffix, ".ombu/../foo.prereqs"},
+        {"./foo", lock_suffix, ".ombu/./foo.prereqs.lock"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(database_path(c.target, c.suffix), c.path) << c.target << c.suffix;
+    }
+}
+
+TEST(IsSourceFile, ExistingNameWithoutDatabaseFiles) {
+    struct case_t {
+        const char* what;
+        std::function<void()> setup;
+        bool source;
+    } cases[] = {
+        {"missing name", [] {}, false},
+        {"plain file", [] { put_file("foo"); }, true},
+        {"directory", [] { mkdir("foo", 0777); }, true},
+        {"with prerequisites", [] { put_file("foo"); put_file(".ombu/foo.prereqs"); }, false},
+        {"with .prereqsne", [] { put_file("foo"); put_file(".ombu/foo.prereqsne"); }, false},
+        {"with stale pending file", [] { put_file("foo"); put_file(".ombu/foo.prereqs.build"); }, false},
+        {"with .prereqsne.build", [] { put_file("foo"); put_file(".ombu/foo.prereqsne.build"); }, false},
+        {"only the lock file", [] { put_file("foo"); put_file(".ombu/foo.prereqs.lock"); }, true},
+        {"dangling symbolic link", [] { (void)!symlink("nowhere", "foo"); }, false},
+        {"link to a file", [] { put_file("there"); (void)!symlink("there", "foo"); }, true},
+    };
+    for (const auto& c : cases) {
+        scratch_directory scratch;
+        c.setup();
+        EXPECT_EQ(is_source_file("foo"), c.source) << c.what;
+    }
+}
+
+TEST(IsSourceFile, NamesInSubdirectories) {
+    scratch_directory scratch;
+    put_file("src/a.c");
+    put_file("src/b.o");
+    put_file(".ombu/src/b.o.prereqs");
+    EXPECT_TRUE(is_source_file("src/a.c"));
+    EXPECT_FALSE(is_source_file("src/b.o"));
+    EXPECT_FALSE(is_source_file("./src/b.o"));  // .ombu/./src/b.o.prereqs is the same file
+}
+
+TEST(MakeDirectories, MakesParentsFirstAndIgnoresFailures) {
+    scratch_directory scratch;
+    make_directories(".ombu/a/b");
+    EXPECT_TRUE(is_directory(".ombu"));
+    EXPECT_TRUE(is_directory(".ombu/a"));
+    EXPECT_TRUE(is_directory(".ombu/a/b"));
+
+    // Everything there already, an empty path, doubled slashes: silently fine.
+    make_directories(".ombu/a/b");
+    make_directories("");
+    make_directories(".ombu//tmp");
+    EXPECT_TRUE(is_directory(".ombu/tmp"));
+
+    // A file in the way stops the making without a word.
+    put_file("file");
+    make_directories("file/x/y");
+    EXPECT_FALSE(is_directory("file/x"));
+}
+
+TEST(IsDirectoryReference, LastComponentEmptyDotOrDotDot) {
+    struct case_t {
+        const char* name;
+        bool reference;
+    } cases[] = {
+        {"/", true},    {"", true},      {".", true},     {"..", true},   {"a/", true},
+        {"a/.", true},  {"a/..", true},  {"//", true},    {"/..", true},  {"a", false},
+        {".a", false},  {"...", false},  {"a/b", false},  {"/a", false},  {"./a", false},
+        {"../a", false}, {"a..", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(is_directory_reference(c.name), c.reference) << c.name;
+}
+
+}  // namespace
+}  // namespace ombu

@@ -1,0 +1,168 @@
+#include "database/recording.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "fingerprint/fingerprint.hpp"
+#include "frontend/settings.hpp"
+#include "runner/scratch.hpp"
+
+namespace ombu {
+namespace {
+
+using ombu_unit::captured_log;
+using ombu_unit::file_text;
+using ombu_unit::put_file;
+using ombu_unit::record_summary;
+using ombu_unit::scratch_directory;
+
+class Recording : public testing::Test {
+protected:
+    void SetUp() override {
+        put_file("a", "alpha");
+        mkdir("b", 0777);
+        pending_fd_ = open("pending", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ombuparent_fd = pending_fd_;
+    }
+    void TearDown() override {
+        ombuparent_fd = -1;
+        debug_flag = false;
+        close(pending_fd_);
+        // The cache is process-wide; later tests work in other directories.
+        for (const char* name : {"a", "b", "c", "x", "y", "z", "link"}) {
+            process_fingerprints().forget(name);
+        }
+    }
+
+    scratch_directory scratch_;
+    int pending_fd_ = -1;
+};
+
+TEST_F(Recording, OneWriteWithTheRecordsInNameOrder) {
+    int sockets[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets), 0);
+    ombuparent_fd = sockets[0];
+
+    EXPECT_TRUE(record_prerequisites("ombu-ifchange", {"a", "b", "c", "a"}));
+
+    // A sequenced-packet socket keeps each write call as one message.
+    char message[4096];
+    const ssize_t size = recv(sockets[1], message, sizeof message, MSG_DONTWAIT);
+    ASSERT_GT(size, 0);
+    const std::string records(message, static_cast<std::size_t>(size));
+    EXPECT_EQ(record_summary(records),
+              (std::vector<std::string>{"f:a", "d:b", "a:c", "f:a"}));
+    EXPECT_NE(records.find("\nac\n"), std::string::npos) << records;
+    EXPECT_EQ(recv(sockets[1], message, sizeof message, MSG_DONTWAIT), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    close(sockets[0]);
+    close(sockets[1]);
+}
+
+TEST_F(Recording, AppendsAfterWhatIsThere) {
+    EXPECT_TRUE(record_prerequisites("ombu-ifchange", {"a"}));
+    EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", {"x"}));
+    const std::string records = file_text("pending");
+    EXPECT_EQ(record_summary(records), (std::vector<std::string>{"f:a", "a:x"}));
+    EXPECT_TRUE(records.ends_with("\nax\n")) << records;
+}
+
+TEST_F(Recording, OutsideAScriptNothingIsWritten) {
+    ombuparent_fd = -1;
+    captured_log log;
+    EXPECT_FALSE(record_prerequisites("ombu-ifchange", {"a"}));
+    EXPECT_FALSE(record_absent_prerequisites("ombu-ifcreate", {"x"}));
+    EXPECT_EQ(log.str(),
+              "ombu-ifchange: ERROR: Not invoked within a .do script.\n"
+              "ombu-ifcreate: ERROR: Not invoked within a .do script.\n");
+    EXPECT_EQ(file_text("pending"), "");
+}
+
+TEST_F(Recording, ExistingNamesAreRefusedAllAtOnce) {
+    put_file("y");
+    captured_log log;
+    EXPECT_FALSE(record_absent_prerequisites("ombu-ifcreate", {"x", "y", "b"}));
+    EXPECT_EQ(log.str(),
+              "ombu-ifcreate: ERROR: y: File/directory exists.\n"
+              "ombu-ifcreate: ERROR: b: File/directory exists.\n");
+    EXPECT_EQ(file_text("pending"), "");
+}
+
+TEST_F(Recording, DanglingLinkPassesAsAbsentButKeepsItsFingerprint) {
+    ASSERT_EQ(symlink("nowhere", "link"), 0);
+    EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", {"link"}));
+    EXPECT_EQ(record_summary(file_text("pending")), std::vector<std::string>{"s:link"});
+}
+
+TEST_F(Recording, FailedWritesAreReported) {
+    const int unused = dup(pending_fd_);
+    close(unused);
+    ombuparent_fd = unused;
+    debug_flag = true;
+    captured_log log;
+    EXPECT_FALSE(record_prerequisites("ombu-ifchange", {"a", "b"}));
+    // The trace comes before any fingerprint is taken, so also on failure.
+    EXPECT_EQ(log.str(),
+              "ombu-ifchange: INFO: RECORD-PREREQUISITES: > a b<\n"
+              "ombu-ifchange: ERROR: Bad file descriptor\n");
+}
+
+TEST_F(Recording, PartlyWrittenRecordsAreAFailure) {
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    ASSERT_GT(fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096), 0);
+    fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
+    ombuparent_fd = pipe_fds[1];
+    // More records than the pipe holds: a non-blocking write stores what fits.
+    const std::string long_name(100, 'n');
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) names.push_back(long_name + std::to_string(i));
+    std::vector<const char*> pointers;
+    for (const auto& name : names) pointers.push_back(name.c_str());
+    captured_log log;
+    EXPECT_FALSE(record_prerequisites("ombu-ifchange", pointers));
+    EXPECT_EQ(log.str(), "ombu-ifchange: ERROR: Records only partly written.\n");
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    for (const auto& name : names) process_fingerprints().forget(name);
+}
+
+TEST(UnrecordableReason, NamesThatCannotSurviveTheRecordFormat) {
+    struct case_t {
+        const char* name;
+        const char* reason;
+    } cases[] = {
+        {"", "Empty name cannot be recorded."},
+        {" a", "Name beginning with white space cannot be recorded."},
+        {"\ta", "Name beginning with white space cannot be recorded."},
+        {"\n", "Name beginning with white space cannot be recorded."},
+        {"\va", "Name beginning with white space cannot be recorded."},
+        {"\fa", "Name beginning with white space cannot be recorded."},
+        {"\ra", "Name beginning with white space cannot be recorded."},
+        {"a\nb", "Name containing a line feed cannot be recorded."},
+        {"a\n", "Name containing a line feed cannot be recorded."},
+        {"a", nullptr},
+        {"a b", nullptr},
+        {"a ", nullptr},
+        {"a\r", nullptr},
+        {"-x", nullptr},
+        {"dir/file.c", nullptr},
+    };
+    for (const auto& c : cases) {
+        const char* reason = unrecordable_reason(c.name);
+        if (c.reason == nullptr) {
+            EXPECT_EQ(reason, nullptr) << c.name;
+        } else {
+            ASSERT_NE(reason, nullptr) << c.name;
+            EXPECT_STREQ(reason, c.reason);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ombu

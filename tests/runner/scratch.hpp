@@ -1,0 +1,87 @@
+// Unit-test helpers for code that works on files relative to the current
+// directory: a scratch directory to work in, small files, captured diagnostics.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ombu_unit {
+
+// A fresh directory that is the working directory for the object's lifetime;
+// the previous one comes back and the tree goes at destruction.
+class scratch_directory {
+public:
+    scratch_directory() : previous_(std::filesystem::current_path()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ombu-unit-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+        std::filesystem::current_path(path_);
+    }
+    ~scratch_directory() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    scratch_directory(const scratch_directory&) = delete;
+    scratch_directory& operator=(const scratch_directory&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::filesystem::path previous_;
+    std::string path_;
+};
+
+inline void put_file(const std::string& path, const std::string& content = "", unsigned mode = 0644) {
+    const std::filesystem::path file(path);
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    chmod(path.c_str(), mode);
+}
+
+inline std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// Each record line of a prerequisites text as "<tag>:<name>", enough to check
+// which names were recorded in which form and order.
+inline std::vector<std::string> record_summary(const std::string& records) {
+    std::vector<std::string> summary;
+    std::istringstream lines(records);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) {
+            summary.emplace_back();
+            continue;
+        }
+        const auto name_start = line[0] == 'a' ? 1 : line.rfind(' ') + 1;
+        summary.push_back(line.substr(0, 1) + ":" + line.substr(name_start));
+    }
+    return summary;
+}
+
+// Collects what is written to std::clog, where every diagnostic line goes.
+class captured_log {
+public:
+    captured_log() : saved_(std::clog.rdbuf(text_.rdbuf())) {}
+    ~captured_log() { std::clog.rdbuf(saved_); }
+    captured_log(const captured_log&) = delete;
+    captured_log& operator=(const captured_log&) = delete;
+    std::string str() const { return text_.str(); }
+
+private:
+    std::ostringstream text_;
+    std::streambuf* saved_;
+};
+
+}  // namespace ombu_unit
