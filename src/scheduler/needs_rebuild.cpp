@@ -162,7 +162,10 @@ bool prerequisites_current(const char* program_name, const char* target,
                            const std::vector<prerequisite_record>& records) {
     bool current = true;
     for (const auto& record : records) {
-        const fingerprint& present = process_fingerprints().lookup(record.name, &record.print);
+        // Only a regular file's record has a hash to lend; any other, lent to a
+        // name that is a regular file now, would give it a zero hash.
+        const fingerprint* previous = record.print.type == regular_file ? &record.print : nullptr;
+        const fingerprint& present = process_fingerprints().lookup(record.name, previous);
         const difference found = compare(record.print, present);
         if (found == difference::none) continue;
         current = false;

@@ -1,0 +1,260 @@
+#include "scheduler/needs_rebuild.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+
+#include "database/held_locks.hpp"
+#include "fingerprint/fingerprint.hpp"
+#include "frontend/process.hpp"
+#include "frontend/settings.hpp"
+#include "runner/scratch.hpp"
+
+namespace ombu {
+namespace {
+
+using ombu_unit::captured_log;
+using ombu_unit::put_file;
+using ombu_unit::scratch_directory;
+
+// The digest of empty content, and a recorded hash that no content has here.
+const std::string empty_hash = "67dfa7b6b3cb27c58c19db1d7bbb7c4596913e25f228ddfb9910ddf3c5cad2eb";
+const std::string other_hash(64, '0');
+
+void set_mtime(const std::string& path, std::time_t seconds) {
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+void empty_file(const std::string& path, std::time_t mtime) {
+    put_file(path);
+    set_mtime(path, mtime);
+}
+
+void directory(const std::string& path, std::time_t mtime) {
+    std::filesystem::create_directories(path);
+    set_mtime(path, mtime);
+}
+
+// Target t, built, with the given prerequisites file.
+void target_with(const std::string& records) {
+    put_file("t", "built");
+    put_file(".ombu/t.prereqs", records);
+}
+
+// Runs the judging of t with the flags given, in a fresh directory and with
+// no fingerprint of the names used here cached from earlier cases.
+struct judging {
+    rebuild_decision decision;
+    std::string log;
+};
+
+judging judge(const std::function<void()>& setup, bool verbose, bool keep_going = false,
+              bool always = false, const char* name = "t") {
+    scratch_directory scratch;
+    for (const char* used : {"t", "p", "q", "r", "x", "y"}) process_fingerprints().forget(used);
+    setup();
+    verbose_flag = verbose;
+    keep_going_flag = keep_going;
+    captured_log log;
+    const rebuild_decision decision = needs_rebuild(always, "ombu", name);
+    verbose_flag = keep_going_flag = false;
+    return {decision, log.str()};
+}
+
+// The lines of a log that the verbose flag does not select.
+std::string without_reasons(const std::string& log) {
+    std::istringstream lines(log);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(" needs rebuilding because ") == std::string::npos) kept += line + "\n";
+    }
+    return kept;
+}
+
+constexpr auto up_to_date = rebuild_decision::up_to_date;
+constexpr auto rebuild = rebuild_decision::rebuild;
+constexpr auto cycle = rebuild_decision::cycle;
+
+class NeedsRebuild : public ::testing::Test {
+protected:
+    // Reason times are shown in local time: pin the zone.
+    void SetUp() override {
+        const char* zone = std::getenv("TZ");
+        saved_zone_ = zone != nullptr ? zone : "";
+        had_zone_ = zone != nullptr;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (had_zone_) {
+            setenv("TZ", saved_zone_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::string saved_zone_;
+    bool had_zone_ = false;
+};
+
+TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
+    const std::string why = "ombu: INFO: t needs rebuilding because p";
+    struct case_t {
+        const char* what;
+        std::function<void()> setup;
+        rebuild_decision decision;
+        std::string log;  // with the verbose flag
+    } cases[] = {
+        {"unchanged file",
+         [] { empty_file("p", 1000); target_with("f" + empty_hash + " 3e8 p\n"); }, up_to_date, ""},
+        {"rewritten with the same contents",
+         [] { empty_file("p", 2000); target_with("f" + empty_hash + " 3e8 p\n"); }, up_to_date, ""},
+        {"new contents",
+         [] { empty_file("p", 2000); target_with("f" + other_hash + " 3e8 p\n"); }, rebuild,
+         why + " has changed hash value from " + other_hash + " to " + empty_hash + ".\n"},
+        {"changed within the recorded second",
+         [] { empty_file("p", 1000); target_with("f" + other_hash + " 3e8 p\n"); }, up_to_date, ""},
+        {"file became a directory",
+         [] { directory("p", 1000); target_with("f" + empty_hash + " 3e8 p\n"); }, rebuild,
+         why + " has changed type.\n"},
+        {"recorded target whose script fails",
+         [] { target_with("f" + empty_hash + " 3e8 p\n"); }, rebuild,
+         "ombu: INFO: p needs rebuilding because it does not exist.\n"
+         "ombu: ERROR: p: Cannot find .do file to use.\n"},
+        {"vanished, and left alone by the nested build",  // a name that is never built
+         [] { target_with("d3e8 p/.\n"); }, rebuild,
+         "ombu: INFO: t needs rebuilding because p/. does not exist.\n"},
+        {"absent and still absent", [] { target_with("ap\n"); }, up_to_date, ""},
+        {"absent and now there",
+         [] { empty_file("p", 1000); target_with("ap\n"); }, rebuild, why + " has changed type.\n"},
+        {"directory touched",
+         [] { directory("p", 1700000000); target_with("d6553f0ff p\n"); }, rebuild,
+         why + " has changed timestamp from 2023-11-14 22:13:19 +0000 to 2023-11-14 22:13:20 +0000.\n"},
+        {"directory untouched", [] { directory("p", 1700000000); target_with("d6553f100 p\n"); },
+         up_to_date, ""},
+        {"symbolic link retargeted",
+         [] {
+             put_file("there");
+             ASSERT_EQ(symlink("there", "p"), 0);
+             set_mtime("p", 1000);
+             target_with("s3e7 p\n");
+         },
+         rebuild,
+         why + " has changed timestamp from 1970-01-01 00:16:39 +0000 to 1970-01-01 00:16:40 +0000.\n"},
+        {"empty prerequisites file", [] { target_with(""); }, up_to_date, ""},
+        {"file without a final line feed",
+         [] { empty_file("p", 1000); target_with("ax\nf" + empty_hash + " 3e8 p"); }, up_to_date, ""},
+        {"malformed time", [] { empty_file("p", 1000); target_with("ax\ndzz p\n"); }, rebuild, ""},
+        {"malformed line", [] { target_with("ax\n  p\n"); }, rebuild, ""},
+        {"target missing", [] { put_file(".ombu/t.prereqs"); }, rebuild,
+         "ombu: INFO: t needs rebuilding because it does not exist.\n"},
+        {"only a stale pending prerequisites file",
+         [] { put_file("t"); put_file(".ombu/t.prereqs.build"); }, rebuild, ""},
+    };
+    for (const auto& c : cases) {
+        const judging verbose = judge(c.setup, true);
+        EXPECT_EQ(verbose.decision, c.decision) << c.what;
+        EXPECT_EQ(verbose.log, c.log) << c.what;
+        const judging quiet = judge(c.setup, false);
+        EXPECT_EQ(quiet.decision, c.decision) << c.what;
+        EXPECT_EQ(quiet.log, without_reasons(c.log)) << c.what;
+    }
+}
+
+TEST_F(NeedsRebuild, KeepGoingComparesAndReportsEveryPrerequisite) {
+    const auto setup = [] {
+        for (const char* name : {"p", "q", "r"}) empty_file(name, 2000);
+        empty_file("x", 1000);
+        target_with("f" + other_hash + " 3e8 p\nf" + empty_hash + " 3e8 x\nd3e8 q\nar\n");
+    };
+    const std::string why = "ombu: INFO: t needs rebuilding because ";
+    const std::string first = why + "p has changed hash value from " + other_hash + " to " +
+                              empty_hash + ".\n";
+    const judging stopping = judge(setup, true);
+    EXPECT_EQ(stopping.decision, rebuild);
+    EXPECT_EQ(stopping.log, first);
+    const judging going_on = judge(setup, true, true);
+    EXPECT_EQ(going_on.decision, rebuild);
+    EXPECT_EQ(going_on.log,
+              first + why + "q has changed type.\n" + why + "r has changed type.\n");
+}
+
+TEST_F(NeedsRebuild, NamesNeverBuiltAndSourceFiles) {
+    for (bool always : {false, true}) {
+        for (const char* name : {"/", ".", "..", "sub/", "sub/.", "sub/.."}) {
+            const judging j = judge([] { put_file("sub/file"); }, true, false, always, name);
+            EXPECT_EQ(j.decision, up_to_date) << name;
+            EXPECT_EQ(j.log, "") << name;
+        }
+        const judging source = judge([] { put_file("t"); }, true, false, always);
+        EXPECT_EQ(source.decision, up_to_date);
+        EXPECT_EQ(source.log, "");
+    }
+    // A target, up to date or missing, is rebuilt without a word when always.
+    EXPECT_EQ(judge([] { target_with(""); }, true, false, true).decision, rebuild);
+    const judging missing = judge([] { put_file(".ombu/t.prereqs"); }, true, false, true);
+    EXPECT_EQ(missing.decision, rebuild);
+    EXPECT_EQ(missing.log, "");
+}
+
+// Only a record of a regular file lends its hash to the fingerprint that the
+// cache keeps, and no record lends anything to the next one.
+TEST_F(NeedsRebuild, RecordsLendNothingToOtherNames) {
+    const judging j = judge(
+        [] {
+            put_file("x", "x contents");
+            set_mtime("x", 1000);
+            put_file("y", "y contents");
+            set_mtime("y", 1000);
+            put_file("q", "q contents");
+            set_mtime("q", 1000);
+            const fingerprint x = make_fingerprint("x");
+            std::ostringstream hash;
+            for (auto byte : x.hash) hash << std::hex << (byte >> 4) << (byte & 0xf);
+            // y was a directory with y's present time; q absent.
+            target_with("f" + hash.str() + " 3e8 x\nd3e8 y\naq\n");
+        },
+        false, true);
+    EXPECT_EQ(j.decision, rebuild);
+    scratch_directory check;
+    put_file("y", "y contents");
+    put_file("q", "q contents");
+    EXPECT_EQ(process_fingerprints().lookup("y").hash, make_fingerprint("y").hash);
+    EXPECT_EQ(process_fingerprints().lookup("q").hash, make_fingerprint("q").hash);
+}
+
+TEST_F(NeedsRebuild, ALockHeldUpstreamIsACycle) {
+    // This process's own judging of t holds t's lock.
+    const judging held = judge(
+        [] {
+            target_with("");
+            const int fd = open_lock_file(AT_FDCWD, ".ombu/t.prereqs.lock");
+            lock_identity id;
+            ASSERT_TRUE(identity_of(fd, id));
+            push_judged_lock(id);
+            close_fd(fd);
+        },
+        true);
+    pop_judged_lock();
+    EXPECT_EQ(held.decision, cycle);
+    EXPECT_EQ(held.log, "ombu: ERROR: t: Dependency cycle detected.\n");
+
+    // t records itself: the nested judging of t meets the lock of the outer
+    // one, the nested build fails, and t is out of date.
+    const judging itself = judge([] { target_with("f" + empty_hash + " 3e8 t\n"); }, true);
+    EXPECT_EQ(itself.decision, rebuild);
+    EXPECT_EQ(itself.log, "ombu: ERROR: t: Dependency cycle detected.\n");
+    clear_held_locks();
+}
+
+}  // namespace
+}  // namespace ombu

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "runner/scratch.hpp"
+#include "scheduler/commit.hpp"
+
+namespace ombu {
+namespace {
+
+using ombu_unit::put_file;
+using ombu_unit::scratch_directory;
+
+bool exists(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0;
+}
+
+TEST(RemoveTree, RefusesDirectoryReferencesAndTouchesNothing) {
+    scratch_directory scratch;
+    put_file("d/keep");
+    put_file("d/sub/keep");
+    for (const char* path : {"/", ".", "..", "d/", "d/.", "d/sub/..", "d//", ""}) {
+        errno = 0;
+        EXPECT_EQ(remove_tree(path), -1) << path;
+        EXPECT_EQ(errno, EINVAL) << path;
+    }
+    EXPECT_TRUE(exists("d/keep"));
+    EXPECT_TRUE(exists("d/sub/keep"));
+}
+
+TEST(RemoveTree, RemovesFilesAndWholeTrees) {
+    scratch_directory scratch;
+    put_file("file");
+    put_file("tree/a");
+    put_file("tree/sub/b");
+    put_file("tree/sub/deeper/c");
+    std::filesystem::create_directory("tree/empty");
+    ASSERT_EQ(mkfifo("tree/sub/fifo", 0600), 0);
+
+    EXPECT_EQ(remove_tree("file"), 0);
+    EXPECT_FALSE(exists("file"));
+    EXPECT_EQ(remove_tree("tree"), 0);
+    EXPECT_FALSE(exists("tree"));
+
+    errno = 0;
+    EXPECT_EQ(remove_tree("missing"), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(RemoveTree, NeverFollowsSymbolicLinks) {
+    scratch_directory scratch;
+    put_file("outside/precious");
+    ASSERT_EQ(symlink("outside", "link"), 0);
+    put_file("tree/file");
+    ASSERT_EQ(symlink("../outside", "tree/inner_link"), 0);
+    ASSERT_EQ(symlink("nowhere", "tree/dangling"), 0);
+
+    EXPECT_EQ(remove_tree("link"), 0);  // the link itself, not the directory
+    EXPECT_FALSE(exists("link"));
+    EXPECT_EQ(remove_tree("tree"), 0);
+    EXPECT_FALSE(exists("tree"));
+    EXPECT_TRUE(exists("outside/precious"));
+}
+
+TEST(RemoveTree, AFailedRemovalEndsTheWalkWithItsError) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    scratch_directory scratch;
+    put_file("tree/locked/file");
+    ASSERT_EQ(chmod("tree/locked", 0500), 0);
+    errno = 0;
+    EXPECT_EQ(remove_tree("tree"), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_TRUE(exists("tree/locked/file"));
+    chmod("tree/locked", 0700);
+}
+
+}  // namespace
+}  // namespace ombu
