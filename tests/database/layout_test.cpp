@@ -11,8 +11,7 @@
 namespace ombu {
 namespace {
 
-using ombu_unit::put_file;
-using ombu_unit::scratch_directory;
+using namespace ombu_unit;
 
 bool is_directory(const std::string& path) {
     struct stat status;

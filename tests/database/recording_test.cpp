@@ -15,11 +15,7 @@
 namespace ombu {
 namespace {
 
-using ombu_unit::captured_log;
-using ombu_unit::file_text;
-using ombu_unit::put_file;
-using ombu_unit::record_summary;
-using ombu_unit::scratch_directory;
+using namespace ombu_unit;
 
 class Recording : public testing::Test {
 protected:

@@ -22,11 +22,7 @@
 namespace ombu {
 namespace {
 
-using ombu_unit::captured_log;
-using ombu_unit::file_text;
-using ombu_unit::put_file;
-using ombu_unit::record_summary;
-using ombu_unit::scratch_directory;
+using namespace ombu_unit;
 
 // Writes down everything the script was started with: its arguments, its
 // environment exactly as execve passed it (duplicates included), whether the
