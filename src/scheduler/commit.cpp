@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <set>
 
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"
@@ -20,6 +21,8 @@
 namespace ombu {
 
 namespace {
+
+std::set<std::string> committed_targets;
 
 // The error of the removal that ended a walk; nftw may touch errno while it
 // unwinds its open directories.
@@ -66,6 +69,10 @@ bool is_directory(const std::string& path) {
 
 }  // namespace
 
+bool committed_here(const std::string& target) {
+    return !committed_targets.empty() && committed_targets.count(target) != 0;
+}
+
 int remove_tree(const std::string& path) {
     if (is_directory_reference(path)) {
         errno = EINVAL;
@@ -103,6 +110,7 @@ void commit_job(Job& job, const char* program_name, bool& result) {
         abandon_commit(job, program_name, result);
         return;
     }
+    committed_targets.insert(job.target);
     if (!silent_flag) diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
     release_job(job, program_name);
 }

@@ -12,6 +12,11 @@ void commit_job(Job& job, const char* program_name, bool& result);
 // For a script that failed, was killed or was stopped.
 void fail_job(Job& job, const char* program_name, bool& result);
 
+// True for a target that this process has rebuilt. Its modification time can
+// equal the one recorded by an earlier build within the same second although
+// its contents changed, so the time alone does not show it unchanged.
+bool committed_here(const std::string& target);
+
 // Removes a file, or a directory with everything below it, never following
 // symbolic links. Refuses "/" and names ending in "", "." or "..": -1, EINVAL.
 int remove_tree(const std::string& path);

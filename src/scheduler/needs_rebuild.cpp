@@ -17,6 +17,7 @@
 #include "frontend/settings.hpp"
 #include "main/diagnostics.hpp"
 #include "scheduler/build_targets.hpp"
+#include "scheduler/commit.hpp"
 
 namespace ombu {
 
@@ -103,11 +104,15 @@ std::optional<rebuild_decision> read_prerequisites(const char* program_name, con
 
 enum class difference { none, vanished, changed_type, changed_timestamp, changed_hash };
 
-difference compare(const fingerprint& recorded, const fingerprint& present) {
+// trust_time: an equal modification time means unchanged contents.
+difference compare(const fingerprint& recorded, const fingerprint& present, bool trust_time) {
     if (recorded.type != present.type) {
         return present.type == absent ? difference::vanished : difference::changed_type;
     }
-    if (recorded.type == absent || recorded.timestamp == present.timestamp) return difference::none;
+    if (recorded.type == absent) return difference::none;
+    if (recorded.timestamp == present.timestamp && (trust_time || recorded.type != regular_file)) {
+        return difference::none;
+    }
     if (recorded.type != regular_file) return difference::changed_timestamp;
     return recorded.hash == present.hash ? difference::none : difference::changed_hash;
 }
@@ -163,10 +168,13 @@ bool prerequisites_current(const char* program_name, const char* target,
     bool current = true;
     for (const auto& record : records) {
         // Only a regular file's record has a hash to lend; any other, lent to a
-        // name that is a regular file now, would give it a zero hash.
-        const fingerprint* previous = record.print.type == regular_file ? &record.print : nullptr;
+        // name that is a regular file now, would give it a zero hash. A target
+        // rebuilt here is hashed afresh: its time may be the recorded one.
+        const bool rebuilt = committed_here(record.name);
+        const fingerprint* previous =
+            record.print.type == regular_file && !rebuilt ? &record.print : nullptr;
         const fingerprint& present = process_fingerprints().lookup(record.name, previous);
-        const difference found = compare(record.print, present);
+        const difference found = compare(record.print, present, !rebuilt);
         if (found == difference::none) continue;
         current = false;
         if (verbose_flag) report_difference(program_name, target, record, present, found);

@@ -1,0 +1,283 @@
+// Building trees of targets: what is rebuilt and when, how failures end a
+// job, dependency cycles and targets named twice.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/harness.hpp"
+
+namespace ombu_test {
+namespace {
+
+class SchedulerBuild : public ::testing::Test {
+protected:
+    // A script that appends its target's name to the log, then runs body.
+    void script(const std::string& target, const std::string& body) {
+        write_file(dir / (target + ".do"), "#!/bin/sh\necho $1 >> log\n" + body, 0755);
+    }
+
+    // What the scripts logged since the last call.
+    std::string take_log() {
+        std::string text = read_file(dir / "log");
+        std::remove((dir / "log").c_str());
+        return text;
+    }
+
+    // ombu with a guard against a build that waits for ever: timeout's 124.
+    run_result ombu(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{"timeout", "60", "ombu"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run_program(argv, dir.path());
+    }
+
+    // ombu-ifchange as a script runs it: its records go to parent.prereqs.
+    run_result ifchange(const std::string& args) {
+        return run_shell("timeout 60 ombu-ifchange " + args + " 3>>parent.prereqs", dir.path(),
+                         {{"OMBUFLAGS", " --ombuparent-fd=3"}});
+    }
+
+    // Moves a file's modification time forward, as an edit in a later second would.
+    void age_forward(const std::string& name, int seconds) {
+        struct stat status;
+        ASSERT_EQ(stat((dir / name).c_str(), &status), 0);
+        struct timeval times[2] = {{status.st_mtime + seconds, 0}, {status.st_mtime + seconds, 0}};
+        ASSERT_EQ(utimes((dir / name).c_str(), times), 0);
+    }
+
+    temp_dir dir;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(SchedulerBuild, RebuildsOnlyWhatChanged) {
+    script("all", "ombu-ifchange a b || exit 1\ncat a b > $3\n");
+    script("a", "ombu-ifchange a.src || exit 1\ncat a.src > $3\n");
+    write_file(dir / "a.src", "one\n");
+    write_file(dir / "b", "bee\n");
+
+    run_result r = ombu({"all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "ombu-ifchange[1]: INFO: a: Ombune.\nombu: INFO: all: Ombune.\n");
+    EXPECT_EQ(take_log(), "all\na\n");  // a while all's script runs
+    EXPECT_EQ(read_file(dir / "all"), "one\nbee\n");
+    EXPECT_FALSE(exists(dir / "all.doing"));
+
+    // Up to date: no script runs, and the names are recorded for the caller.
+    r = ifchange("all");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(take_log(), "");
+    EXPECT_TRUE(contains(read_file(dir / "parent.prereqs"), " all\n"));
+
+    // ombu rebuilds what it is named, and only that. (a is made older first:
+    // a rebuild of it in the second that all recorded would go unnoticed.)
+    age_forward("a", -100);
+    r = ombu({"all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(take_log(), "all\n");
+
+    // A later modification time with the same contents rebuilds nothing.
+    age_forward("a.src", 10);
+    r = ifchange("--verbose all");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(take_log(), "");
+
+    // New contents: a, then all, with the reasons under the verbose flag.
+    write_file(dir / "a.src", "two\n");
+    age_forward("a.src", 20);
+    r = ifchange("--verbose all");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(take_log(), "a\nall\n");  // a while all is judged
+    EXPECT_EQ(read_file(dir / "all"), "two\nbee\n");
+    EXPECT_TRUE(contains(r.err, "ombu-ifchange: INFO: a needs rebuilding because a.src has changed "
+                                "hash value from "))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu-ifchange: INFO: all needs rebuilding because a has changed "
+                                "hash value from "))
+        << r.err;
+
+    // A deleted target is rebuilt, and the reason says so.
+    std::remove((dir / "a").c_str());
+    r = ifchange("--verbose a");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(take_log(), "a\n");
+    EXPECT_TRUE(contains(r.err, "ombu-ifchange: INFO: a needs rebuilding because it does not "
+                                "exist.\n"))
+        << r.err;
+}
+
+// A prerequisite rebuilt with the very modification time that was recorded
+// (as within one second): its contents decide.
+TEST_F(SchedulerBuild, ARebuiltPrerequisiteIsJudgedByItsContents) {
+    script("all", "ombu-ifchange a || exit 1\ncat a > $3\n");
+    script("a", "ombu-ifchange a.src || exit 1\nhead -n 1 a.src > $3\ntouch -d @1000000000 $3\n");
+    write_file(dir / "a.src", "one\n");
+    ASSERT_EQ(ombu({"all"}).status, 0);
+    take_log();
+
+    write_file(dir / "a.src", "two\n");
+    age_forward("a.src", 10);
+    run_result r = ifchange("all");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(take_log(), "a\nall\n");
+    EXPECT_EQ(read_file(dir / "all"), "two\n");
+
+    // Rebuilt with the same contents: all stays.
+    write_file(dir / "a.src", "two\nlines\n");
+    age_forward("a.src", 20);
+    r = ifchange("all");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(take_log(), "a\n");
+}
+
+TEST_F(SchedulerBuild, AFailedScriptKeepsTheOldTarget) {
+    struct case_t {
+        const char* what;
+        std::string body;
+        unsigned mode;
+        std::string message;  // besides "t: Not done."
+    } cases[] = {
+        {"exit status 2 after half an output", "echo half > $3\nexit 2\n", 0755, ""},
+        {"killed by a signal", "echo half > $3\nkill -KILL $$\n", 0755, ""},
+        {"a directory as output", "mkdir $3\necho x > $3/x\nexit 1\n", 0755, ""},
+        {"not executable", "exit 0\n", 0644, "t.do: Permission denied\n"},
+    };
+    for (const auto& c : cases) {
+        temp_dir fresh;
+        write_file(fresh / "t.do", "#!/bin/sh\necho good > $3\n", 0755);
+        ASSERT_EQ(run_command("ombu", {"t"}, fresh.path()).status, 0);
+        write_file(fresh / "t.do", "#!/bin/sh\n" + c.body, c.mode);
+        const run_result r = run_command("ombu", {"t"}, fresh.path());
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: t: Not done.\n")) << c.what << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, c.message)) << c.what << ": " << r.err;
+        EXPECT_FALSE(contains(r.err, "Ombune")) << c.what;
+        EXPECT_EQ(read_file(fresh / "t"), "good\n") << c.what;
+        EXPECT_FALSE(exists(fresh / "t.doing")) << c.what;
+        EXPECT_TRUE(exists(fresh / ".ombu/t.prereqs.build")) << c.what;
+    }
+}
+
+TEST_F(SchedulerBuild, ADirectoryOutputCannotReplaceAFileTarget) {
+    script("t", "echo good > $3\n");
+    ASSERT_EQ(ombu({"t"}).status, 0);
+    script("t", "mkdir $3\necho x > $3/x\nombu-ifchange t.src\n");
+    write_file(dir / "t.src", "");
+    const run_result r = ombu({"t"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ombu: ERROR: t: Unable to rename target file: Not a directory\n");
+    EXPECT_EQ(read_file(dir / "t"), "good\n");
+    EXPECT_FALSE(exists(dir / "t.doing"));
+    // The prerequisites of the run are in place already.
+    EXPECT_TRUE(contains(read_file(dir / ".ombu/t.prereqs"), " t.src\n"));
+}
+
+TEST_F(SchedulerBuild, OtherJobsGoOnAfterAFailure) {
+    script("a", "");
+    script("bad", "exit 1\n");
+    script("c", "");
+    for (const char* jobs : {"-j1", "-j3"}) {
+        const run_result r = ombu({jobs, "a", "bad", "missing", "c"});
+        EXPECT_EQ(r.status, 1) << jobs;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: bad: Not done.\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: missing: Cannot find .do file to use.\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: INFO: a: Ombune.\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: INFO: c: Ombune.\n")) << r.err;
+        const std::string log = take_log();
+        if (std::string(jobs) == "-j1") {
+            EXPECT_EQ(log, "a\nbad\nc\n");  // one after another, in list order
+        } else {
+            EXPECT_EQ(log.size(), 8u) << log;
+        }
+    }
+}
+
+TEST_F(SchedulerBuild, DependencyCyclesEndTheBuild) {
+    struct case_t {
+        const char* what;
+        std::string a_body;
+        std::string b_body;
+    } cases[] = {
+        {"a needs itself", "ombu-ifchange a || exit 1\n", ""},
+        {"a needs b needs a", "ombu-ifchange b || exit 1\n", "ombu-ifchange a || exit 1\n"},
+    };
+    for (const auto& c : cases) {
+        temp_dir fresh;
+        write_file(fresh / "a.do", "#!/bin/sh\n" + c.a_body, 0755);
+        write_file(fresh / "b.do", "#!/bin/sh\n" + c.b_body, 0755);
+        const run_result r = run_program({"timeout", "60", "ombu", "a"}, fresh.path());
+        EXPECT_EQ(r.status, 1) << c.what << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, ": ERROR: a: Dependency cycle detected.\n")) << c.what << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: a: Not done.\n")) << c.what << r.err;
+        EXPECT_FALSE(exists(fresh / "a")) << c.what;
+    }
+}
+
+TEST_F(SchedulerBuild, ACycleMadeAfterTheFirstBuildIsFoundOnRebuild) {
+    script("a", "ombu-ifchange b || exit 1\ncat b > $3\n");
+    script("b", "echo b > $3\n");
+    ASSERT_EQ(ombu({"a"}).status, 0);
+    EXPECT_EQ(take_log(), "a\nb\n");
+
+    script("b", "ombu-ifchange a || exit 1\necho b > $3\n");
+    age_forward("b.do", 10);
+    for (bool always : {true, false}) {
+        const run_result r = always ? ombu({"a"}) : ifchange("a");
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_TRUE(contains(r.err, ": ERROR: a: Dependency cycle detected.\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, ": ERROR: b: Not done.\n")) << r.err;
+        EXPECT_EQ(read_file(dir / "a"), "b\n");
+    }
+    // Stale records that need the target itself: the cycle is reported, and
+    // the target's script, which no longer needs it, decides the outcome.
+    script("b", "echo bee > $3\n");
+    age_forward("b.do", 20);
+    write_file(dir / ".ombu/a.prereqs", "f" + std::string(64, '0') + " 0 a\n");
+    const run_result r = ifchange("a");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "ombu-ifchange: ERROR: a: Dependency cycle detected.\n"
+                     "ombu-ifchange[1]: INFO: b: Ombune.\n"
+                     "ombu-ifchange: INFO: a: Ombune.\n");
+    EXPECT_EQ(read_file(dir / "a"), "bee\n");
+}
+
+TEST_F(SchedulerBuild, ATargetNamedTwiceIsBuiltOnce) {
+    script("x", "echo x > $3\n");
+    struct case_t {
+        std::vector<std::string> args;
+        std::string log;
+    } cases[] = {
+        {{"x", "x"}, "x\n"},
+        {{"-j2", "x", "x"}, "x\n"},
+        {{"x", "./x"}, "x\n"},
+        {{"-j2", "x", "./x"}, "x\n"},
+        {{"-j2", "./x", "x", "./x"}, "./x\n"},
+    };
+    for (const auto& c : cases) {
+        const run_result r = ombu(c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(take_log(), c.log) << c.args.size() << r.err;
+        EXPECT_EQ(read_file(dir / "x"), "x\n");
+    }
+}
+
+TEST_F(SchedulerBuild, DebugTracesTheCallAndItsStatus) {
+    write_file(dir / "y.c", "");
+    script("x", "ombu-ifchange y.c\n");
+    const run_result r = ombu({"-d", "x", "y.c"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu: INFO: OMBU: > x (y.c)<\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu-ifchange[1]: INFO: OMBU-IFCHANGE-INTERNAL: > (y.c)<\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu: INFO: Jobs still available to start.\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu: INFO: Reaped child process ID ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu: INFO: Ombu status = 1.\n")) << r.err;
+}
+
+}  // namespace
+}  // namespace ombu_test
