@@ -213,12 +213,14 @@ options_outcome process_options(const char* program_name, int argc, char** argv,
     return options_outcome::go_on;
 }
 
-// An inherited job server wins over a job limit; a limit makes a new one;
-// without either, this process runs one job at a time in its implicit slot.
+// An inherited job server wins over a job limit, even when it turns out to be
+// unusable; a limit makes a new one; without either, this process runs one job
+// at a time in its implicit slot.
 bool set_up_jobserver(const char* program_name, const start_up_options& options) {
     if (!options.fd_list.empty()) {
         if (!adopt_jobserver(program_name, options.fd_list.c_str())) return false;
-        if (options.jobs_given) {
+        // An unusable one has had its own warning, which says what is used.
+        if (options.jobs_given && jobserver_fds[0] != -1) {
             diagnostic_prefix(program_name, "WARNING")
                 << "Ignoring jobs option when there's already a job server.\n";
         }
