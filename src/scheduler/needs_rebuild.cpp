@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "database/held_locks.hpp"
@@ -38,6 +39,18 @@ bool has_database_file(const std::string& name) {
         if (exists(database_path(name, suffix))) return true;
     }
     return false;
+}
+
+// Names found to be source files. A name stays one for the rest of the
+// process: no job is ever made for it, so nothing here gives it database
+// files; like a fingerprint, the answer is taken once per process.
+std::unordered_set<std::string> known_sources;
+
+bool is_source(const std::string& name) {
+    if (known_sources.count(name) != 0) return true;
+    if (!is_source_file(name)) return false;
+    known_sources.insert(name);
+    return true;
 }
 
 // One reading of a target's prerequisites file, under the shared lock of its
@@ -189,10 +202,16 @@ rebuild_decision decide(bool rebuild) {
 
 }  // namespace
 
+void forget_known_sources() { known_sources.clear(); }
+
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
     if (is_directory_reference(name)) return rebuild_decision::up_to_date;
+    if (known_sources.count(name) != 0) return rebuild_decision::up_to_date;
     const bool present = exists(name);
-    if (present && !has_database_file(name)) return rebuild_decision::up_to_date;  // a source file
+    if (present && !has_database_file(name)) {
+        known_sources.insert(name);
+        return rebuild_decision::up_to_date;
+    }
     if (always) return rebuild_decision::rebuild;
     if (!present) {
         report_missing_target(program_name, name);
@@ -206,7 +225,7 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     if (auto forced = read_prerequisites(program_name, name, reading, records)) return *forced;
     std::vector<const char*> targets;
     for (const auto& record : records) {
-        if (record.print.type != absent && !is_source_file(record.name)) {
+        if (record.print.type != absent && !is_source(record.name)) {
             targets.push_back(record.name.c_str());
         }
     }

@@ -11,4 +11,7 @@ enum class rebuild_decision {
 // Judges one name, bringing its recorded prerequisites up to date first.
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name);
 
+// For tests: forget the names found to be source files so far.
+void forget_known_sources();
+
 }  // namespace ombu

@@ -198,6 +198,25 @@ TEST_F(SchedulerBuild, OtherJobsGoOnAfterAFailure) {
     }
 }
 
+// With the child signal ignored, children are reaped by the system and the
+// wait finds none: the jobs still marked running fail, and the loop ends.
+TEST_F(SchedulerBuild, AWaitWithoutChildrenFailsTheRunningJobs) {
+    if (run_shell("command -v perl", dir.path()).status != 0) GTEST_SKIP() << "no perl";
+    script("t", "echo t > $3\n");
+    script("u", "echo u > $3\n");
+    for (const char* jobs : {"-j1", "-j2"}) {
+        const run_result r = run_program(
+            {"timeout", "60", "perl", "-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV", "ombu", jobs, "t", "u"},
+            dir.path());
+        EXPECT_EQ(r.status, 1) << jobs << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: No child processes\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: t: Not done.\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: u: Not done.\n")) << r.err;
+        EXPECT_FALSE(exists(dir / "t"));
+        EXPECT_FALSE(exists(dir / "t.doing"));
+    }
+}
+
 TEST_F(SchedulerBuild, DependencyCyclesEndTheBuild) {
     struct case_t {
         const char* what;

@@ -59,6 +59,7 @@ judging judge(const std::function<void()>& setup, bool verbose, bool keep_going 
               bool always = false, const char* name = "t") {
     scratch_directory scratch;
     for (const char* used : {"t", "p", "q", "r", "x", "y"}) process_fingerprints().forget(used);
+    forget_known_sources();
     setup();
     verbose_flag = verbose;
     keep_going_flag = keep_going;
