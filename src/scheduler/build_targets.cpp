@@ -58,14 +58,14 @@ void judge_names(bool always, const std::vector<const char*>& names, job_loop& l
     for (const char* name : names) {
         if (names.size() > 1 && !seen.insert(name).second) continue;
         switch (needs_rebuild(always, loop.program_name, name)) {
-        case rebuild_decision::up_to_date:
-            break;
-        case rebuild_decision::rebuild:
-            loop.jobs.push_back(std::make_shared<Job>(name));
-            break;
-        case rebuild_decision::cycle:
-            loop.result = false;
-            break;
+            case rebuild_decision::up_to_date:
+                break;
+            case rebuild_decision::rebuild:
+                loop.jobs.push_back(std::make_shared<Job>(name));
+                break;
+            case rebuild_decision::cycle:
+                loop.result = false;
+                break;
         }
     }
 }
@@ -76,22 +76,22 @@ void start_job(job_loop& loop) {
     const launch_result launched = launch_job(job, loop.program_name, loop.launched_locks);
     const int fork_error = errno;
     switch (launched) {
-    case launch_result::duplicate:
-        // Another spelling of a target this call has launched: built once.
-        vacate_job_slot(loop.program_name);
-        return;
-    case launch_result::failed:
-        vacate_job_slot(loop.program_name);
-        loop.result = false;
-        break;
-    case launch_result::launched:
-        if (job.pid == -1) {
-            diagnostic_prefix(loop.program_name, "ERROR") << job.script << ": "
-                                                          << std::strerror(fork_error) << '\n';
+        case launch_result::duplicate:
+            // Another spelling of a target this call has launched: built once.
+            vacate_job_slot(loop.program_name);
+            return;
+        case launch_result::failed:
             vacate_job_slot(loop.program_name);
             loop.result = false;
-        }
-        break;
+            break;
+        case launch_result::launched:
+            if (job.pid == -1) {
+                diagnostic_prefix(loop.program_name, "ERROR")
+                    << job.script << ": " << std::strerror(fork_error) << '\n';
+                vacate_job_slot(loop.program_name);
+                loop.result = false;
+            }
+            break;
     }
     // A failed launch may keep its lock until the end of the call, so another
     // spelling of its target must not wait for it either.
@@ -144,7 +144,8 @@ void await_job(job_loop& loop) {
     }
     Job* job = running_job(loop, pid);
     if (job == nullptr) {
-        diagnostic_prefix(loop.program_name, "ERROR") << "Unknown child process ID " << pid << ".\n";
+        diagnostic_prefix(loop.program_name, "ERROR")
+            << "Unknown child process ID " << pid << ".\n";
         return;
     }
     job->pid = -1;
@@ -174,8 +175,9 @@ bool build_targets(bool always, const char* program_name, const std::vector<cons
     judge_names(always, names, loop);
     if (!loop.jobs.empty()) run_jobs(loop);
     if (debug_flag) {
-        diagnostic_prefix(program_name, "INFO") << "Ombu status = " << (loop.result ? '1' : '0')
-                                                << ".\n" << std::flush;
+        diagnostic_prefix(program_name, "INFO")
+            << "Ombu status = " << (loop.result ? '1' : '0') << ".\n"
+            << std::flush;
     }
     return loop.result;
 }

@@ -30,17 +30,17 @@ int walk_error = 0;
 
 int remove_entry(const char* path, const struct stat*, int kind, struct FTW*) {
     switch (kind) {
-    case FTW_F:
-    case FTW_D:
-    case FTW_DNR:
-    case FTW_DP:
-    case FTW_SL:
-        if (std::remove(path) == 0) return 0;
-        walk_error = errno;
-        return -1;
-    default:  // the walk could not read the entry's status
-        walk_error = EINVAL;
-        return -1;
+        case FTW_F:
+        case FTW_D:
+        case FTW_DNR:
+        case FTW_DP:
+        case FTW_SL:
+            if (std::remove(path) == 0) return 0;
+            walk_error = errno;
+            return -1;
+        default:  // the walk could not read the entry's status
+            walk_error = EINVAL;
+            return -1;
     }
 }
 
@@ -90,12 +90,13 @@ void commit_job(Job& job, const char* program_name, bool& result) {
     if (lstat(job.output_name.c_str(), &status) != 0) {
         // The script wrote nothing: the target becomes an empty file. A failure
         // here shows when the output is renamed.
-        const int fd = open(job.output_name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        const int fd =
+            open(job.output_name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd >= 0) close_fd(fd);
     }
     if (is_directory(job.target) && remove_tree(job.target) != 0) {
-        report_failure(program_name, job.target, ": Unable to remove contents of target directory: ",
-                       errno);
+        report_failure(program_name, job.target,
+                       ": Unable to remove contents of target directory: ", errno);
         abandon_commit(job, program_name, result);
         return;
     }
@@ -111,7 +112,8 @@ void commit_job(Job& job, const char* program_name, bool& result) {
         return;
     }
     committed_targets.insert(job.target);
-    if (!silent_flag) diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
+    if (!silent_flag)
+        diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
     release_job(job, program_name);
 }
 

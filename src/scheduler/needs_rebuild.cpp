@@ -31,26 +31,28 @@ struct prerequisite_record {
 
 bool exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
 
-// The part of is_source_file after its existence test, for a name already
-// known to exist: one look-up of the name serves both questions.
-bool has_database_file(const std::string& name) {
-    for (const char* suffix :
-         {prerequisites_suffix, prerequisites_ne_suffix, pending_suffix, pending_ne_suffix}) {
-        if (exists(database_path(name, suffix))) return true;
-    }
-    return false;
-}
-
 // Names found to be source files. A name stays one for the rest of the
 // process: no job is ever made for it, so nothing here gives it database
 // files; like a fingerprint, the answer is taken once per process.
 std::unordered_set<std::string> known_sources;
 
-bool is_source(const std::string& name) {
+// is_source_file, remembered, and telling whether the name exists (present
+// is left alone for a name known already).
+bool is_source(const std::string& name, bool& present) {
     if (known_sources.count(name) != 0) return true;
-    if (!is_source_file(name)) return false;
+    present = exists(name);
+    if (!present) return false;
+    for (const char* suffix :
+         {prerequisites_suffix, prerequisites_ne_suffix, pending_suffix, pending_ne_suffix}) {
+        if (exists(database_path(name, suffix))) return false;
+    }
     known_sources.insert(name);
     return true;
+}
+
+bool is_source(const std::string& name) {
+    bool present = false;
+    return is_source(name, present);
 }
 
 // One reading of a target's prerequisites file, under the shared lock of its
@@ -74,7 +76,7 @@ struct prerequisites_reading {
 // Opens the lock file (shared lock) and the prerequisites file; nothing when
 // both are open, else the decision that the failure forces.
 std::optional<rebuild_decision> open_prerequisites(const char* program_name, const char* target,
-                                    prerequisites_reading& reading) {
+                                                   prerequisites_reading& reading) {
     const int fd = open_lock_file(AT_FDCWD, database_path(target, lock_suffix).c_str());
     if (fd < 0) return rebuild_decision::rebuild;
     reading.lock_fd = fd;
@@ -143,7 +145,8 @@ std::string local_time(std::int64_t timestamp) {
 
 void report_missing_target(const char* program_name, const char* target) {
     if (!verbose_flag) return;
-    diagnostic_prefix(program_name, "INFO") << target << " needs rebuilding because it does not exist.\n";
+    diagnostic_prefix(program_name, "INFO")
+        << target << " needs rebuilding because it does not exist.\n";
 }
 
 void report_difference(const char* program_name, const char* target,
@@ -152,25 +155,25 @@ void report_difference(const char* program_name, const char* target,
     std::ostream& out = diagnostic_prefix(program_name, "INFO");
     out << target << " needs rebuilding because " << record.name;
     switch (found) {
-    case difference::vanished:
-        out << " does not exist.\n";
-        break;
-    case difference::changed_type:
-        out << " has changed type.\n";
-        break;
-    case difference::changed_timestamp:
-        out << " has changed timestamp from " << local_time(record.print.timestamp) << " to "
-            << local_time(present.timestamp) << ".\n";
-        break;
-    case difference::changed_hash:
-        out << " has changed hash value from ";
-        write_hash(out, record.print.hash);
-        out << " to ";
-        write_hash(out, present.hash);
-        out << ".\n";
-        break;
-    case difference::none:
-        break;
+        case difference::vanished:
+            out << " does not exist.\n";
+            break;
+        case difference::changed_type:
+            out << " has changed type.\n";
+            break;
+        case difference::changed_timestamp:
+            out << " has changed timestamp from " << local_time(record.print.timestamp) << " to "
+                << local_time(present.timestamp) << ".\n";
+            break;
+        case difference::changed_hash:
+            out << " has changed hash value from ";
+            write_hash(out, record.print.hash);
+            out << " to ";
+            write_hash(out, present.hash);
+            out << ".\n";
+            break;
+        case difference::none:
+            break;
     }
 }
 
@@ -206,12 +209,8 @@ void forget_known_sources() { known_sources.clear(); }
 
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
     if (is_directory_reference(name)) return rebuild_decision::up_to_date;
-    if (known_sources.count(name) != 0) return rebuild_decision::up_to_date;
-    const bool present = exists(name);
-    if (present && !has_database_file(name)) {
-        known_sources.insert(name);
-        return rebuild_decision::up_to_date;
-    }
+    bool present = false;
+    if (is_source(name, present)) return rebuild_decision::up_to_date;
     if (always) return rebuild_decision::rebuild;
     if (!present) {
         report_missing_target(program_name, name);

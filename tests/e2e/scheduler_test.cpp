@@ -95,11 +95,13 @@ TEST_F(SchedulerBuild, RebuildsOnlyWhatChanged) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(take_log(), "a\nall\n");  // a while all is judged
     EXPECT_EQ(read_file(dir / "all"), "two\nbee\n");
-    EXPECT_TRUE(contains(r.err, "ombu-ifchange: INFO: a needs rebuilding because a.src has changed "
-                                "hash value from "))
+    EXPECT_TRUE(contains(r.err,
+                         "ombu-ifchange: INFO: a needs rebuilding because a.src has changed "
+                         "hash value from "))
         << r.err;
-    EXPECT_TRUE(contains(r.err, "ombu-ifchange: INFO: all needs rebuilding because a has changed "
-                                "hash value from "))
+    EXPECT_TRUE(contains(r.err,
+                         "ombu-ifchange: INFO: all needs rebuilding because a has changed "
+                         "hash value from "))
         << r.err;
 
     // A deleted target is rebuilt, and the reason says so.
@@ -107,8 +109,9 @@ TEST_F(SchedulerBuild, RebuildsOnlyWhatChanged) {
     r = ifchange("--verbose a");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(take_log(), "a\n");
-    EXPECT_TRUE(contains(r.err, "ombu-ifchange: INFO: a needs rebuilding because it does not "
-                                "exist.\n"))
+    EXPECT_TRUE(contains(r.err,
+                         "ombu-ifchange: INFO: a needs rebuilding because it does not "
+                         "exist.\n"))
         << r.err;
 }
 
@@ -186,7 +189,8 @@ TEST_F(SchedulerBuild, OtherJobsGoOnAfterAFailure) {
         const run_result r = ombu({jobs, "a", "bad", "missing", "c"});
         EXPECT_EQ(r.status, 1) << jobs;
         EXPECT_TRUE(contains(r.err, "ombu: ERROR: bad: Not done.\n")) << r.err;
-        EXPECT_TRUE(contains(r.err, "ombu: ERROR: missing: Cannot find .do file to use.\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "ombu: ERROR: missing: Cannot find .do file to use.\n"))
+            << r.err;
         EXPECT_TRUE(contains(r.err, "ombu: INFO: a: Ombune.\n")) << r.err;
         EXPECT_TRUE(contains(r.err, "ombu: INFO: c: Ombune.\n")) << r.err;
         const std::string log = take_log();
@@ -205,9 +209,10 @@ TEST_F(SchedulerBuild, AWaitWithoutChildrenFailsTheRunningJobs) {
     script("t", "echo t > $3\n");
     script("u", "echo u > $3\n");
     for (const char* jobs : {"-j1", "-j2"}) {
-        const run_result r = run_program(
-            {"timeout", "60", "perl", "-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV", "ombu", jobs, "t", "u"},
-            dir.path());
+        const run_result r =
+            run_program({"timeout", "60", "perl", "-e", "$SIG{CHLD} = 'IGNORE'; exec @ARGV", "ombu",
+                         jobs, "t", "u"},
+                        dir.path());
         EXPECT_EQ(r.status, 1) << jobs << r.err;
         EXPECT_TRUE(contains(r.err, "ombu: ERROR: No child processes\n")) << r.err;
         EXPECT_TRUE(contains(r.err, "ombu: ERROR: t: Not done.\n")) << r.err;
@@ -260,9 +265,10 @@ TEST_F(SchedulerBuild, ACycleMadeAfterTheFirstBuildIsFoundOnRebuild) {
     write_file(dir / ".ombu/a.prereqs", "f" + std::string(64, '0') + " 0 a\n");
     const run_result r = ifchange("a");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "ombu-ifchange: ERROR: a: Dependency cycle detected.\n"
-                     "ombu-ifchange[1]: INFO: b: Ombune.\n"
-                     "ombu-ifchange: INFO: a: Ombune.\n");
+    EXPECT_EQ(r.err,
+              "ombu-ifchange: ERROR: a: Dependency cycle detected.\n"
+              "ombu-ifchange[1]: INFO: b: Ombune.\n"
+              "ombu-ifchange: INFO: a: Ombune.\n");
     EXPECT_EQ(read_file(dir / "a"), "bee\n");
 }
 
@@ -292,7 +298,8 @@ TEST_F(SchedulerBuild, DebugTracesTheCallAndItsStatus) {
     const run_result r = ombu({"-d", "x", "y.c"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.err, "ombu: INFO: OMBU: > x (y.c)<\n")) << r.err;
-    EXPECT_TRUE(contains(r.err, "ombu-ifchange[1]: INFO: OMBU-IFCHANGE-INTERNAL: > (y.c)<\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ombu-ifchange[1]: INFO: OMBU-IFCHANGE-INTERNAL: > (y.c)<\n"))
+        << r.err;
     EXPECT_TRUE(contains(r.err, "ombu: INFO: Jobs still available to start.\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "ombu: INFO: Reaped child process ID ")) << r.err;
     EXPECT_TRUE(contains(r.err, "ombu: INFO: Ombu status = 1.\n")) << r.err;

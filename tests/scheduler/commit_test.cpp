@@ -34,7 +34,8 @@ std::string state_of(const std::string& path) {
 // The files that ending a job of target t may touch, in one line.
 std::string job_files() {
     return "t=" + state_of("t") + " doing=" + state_of("t.doing") +
-           " prereqs=" + state_of(".ombu/t.prereqs") + " pending=" + state_of(".ombu/t.prereqs.build");
+           " prereqs=" + state_of(".ombu/t.prereqs") +
+           " pending=" + state_of(".ombu/t.prereqs.build");
 }
 
 enum class ending { commit, fail };
@@ -83,36 +84,55 @@ TEST(EndingAJob, FilesLeftAndLinesPrinted) {
     const std::string not_done = "ombu: ERROR: t: Not done.\n";
     const ending_case cases[] = {
         {"output replaces the target",
-         [] { put_file("t", "old"); put_file("t.doing", "built"); }, ending::commit, false,
-         "t=file:built doing=- prereqs=file:new pending=-", ombune, true},
-        {"no output: an empty target",
-         [] {}, ending::commit, false,
+         [] {
+             put_file("t", "old");
+             put_file("t.doing", "built");
+         },
+         ending::commit, false, "t=file:built doing=- prereqs=file:new pending=-", ombune, true},
+        {"no output: an empty target", [] {}, ending::commit, false,
          "t=file: doing=- prereqs=file:new pending=-", ombune, true},
-        {"silent",
-         [] { put_file("t.doing", "built"); }, ending::commit, true,
+        {"silent", [] { put_file("t.doing", "built"); }, ending::commit, true,
          "t=file:built doing=- prereqs=file:new pending=-", "", true},
         {"a target directory goes with its contents",
-         [] { put_file("t/a"); put_file("t/sub/b"); put_file("t.doing", "built"); }, ending::commit,
-         false, "t=file:built doing=- prereqs=file:new pending=-", ombune, true},
+         [] {
+             put_file("t/a");
+             put_file("t/sub/b");
+             put_file("t.doing", "built");
+         },
+         ending::commit, false, "t=file:built doing=- prereqs=file:new pending=-", ombune, true},
         {"a link to a directory is replaced, the directory kept",
-         [] { put_file("dir/keep"); (void)!symlink("dir", "t"); put_file("t.doing", "built"); },
+         [] {
+             put_file("dir/keep");
+             (void)!symlink("dir", "t");
+             put_file("t.doing", "built");
+         },
          ending::commit, false, "t=file:built doing=- prereqs=file:new pending=-", ombune, true},
         {"a directory written over a regular-file target",
-         [] { put_file("t", "old"); put_file("t.doing/inner"); }, ending::commit, false,
-         "t=file:old doing=- prereqs=file:new pending=-",
+         [] {
+             put_file("t", "old");
+             put_file("t.doing/inner");
+         },
+         ending::commit, false, "t=file:old doing=- prereqs=file:new pending=-",
          "ombu: ERROR: t: Unable to rename target file: Not a directory\n", false},
         {"no pending prerequisites file",
-         [] { put_file("t", "old"); put_file("t.doing", "built"); std::remove(".ombu/t.prereqs.build"); },
+         [] {
+             put_file("t", "old");
+             put_file("t.doing", "built");
+             std::remove(".ombu/t.prereqs.build");
+         },
          ending::commit, false, "t=file:old doing=- prereqs=file:old pending=-",
          "ombu: ERROR: .ombu/t.prereqs.build: Unable to rename database file: No such file or "
          "directory\n",
          false},
         {"failed after half an output",
-         [] { put_file("t", "old"); put_file("t.doing", "ha"); }, ending::fail, false,
-         "t=file:old doing=- prereqs=file:old pending=file:new", not_done, false},
-        {"failed after a directory output, silent",
-         [] { put_file("t.doing/a/b"); }, ending::fail, true,
-         "t=- doing=- prereqs=file:old pending=file:new", not_done, false},
+         [] {
+             put_file("t", "old");
+             put_file("t.doing", "ha");
+         },
+         ending::fail, false, "t=file:old doing=- prereqs=file:old pending=file:new", not_done,
+         false},
+        {"failed after a directory output, silent", [] { put_file("t.doing/a/b"); }, ending::fail,
+         true, "t=- doing=- prereqs=file:old pending=file:new", not_done, false},
     };
     for (const auto& c : cases) {
         scratch_directory scratch;

@@ -116,19 +116,37 @@ TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
         std::string log;  // with the verbose flag
     } cases[] = {
         {"unchanged file",
-         [] { empty_file("p", 1000); target_with("f" + empty_hash + " 3e8 p\n"); }, up_to_date, ""},
+         [] {
+             empty_file("p", 1000);
+             target_with("f" + empty_hash + " 3e8 p\n");
+         },
+         up_to_date, ""},
         {"rewritten with the same contents",
-         [] { empty_file("p", 2000); target_with("f" + empty_hash + " 3e8 p\n"); }, up_to_date, ""},
+         [] {
+             empty_file("p", 2000);
+             target_with("f" + empty_hash + " 3e8 p\n");
+         },
+         up_to_date, ""},
         {"new contents",
-         [] { empty_file("p", 2000); target_with("f" + other_hash + " 3e8 p\n"); }, rebuild,
-         why + " has changed hash value from " + other_hash + " to " + empty_hash + ".\n"},
+         [] {
+             empty_file("p", 2000);
+             target_with("f" + other_hash + " 3e8 p\n");
+         },
+         rebuild, why + " has changed hash value from " + other_hash + " to " + empty_hash + ".\n"},
         {"changed within the recorded second",
-         [] { empty_file("p", 1000); target_with("f" + other_hash + " 3e8 p\n"); }, up_to_date, ""},
+         [] {
+             empty_file("p", 1000);
+             target_with("f" + other_hash + " 3e8 p\n");
+         },
+         up_to_date, ""},
         {"file became a directory",
-         [] { directory("p", 1000); target_with("f" + empty_hash + " 3e8 p\n"); }, rebuild,
-         why + " has changed type.\n"},
-        {"recorded target whose script fails",
-         [] { target_with("f" + empty_hash + " 3e8 p\n"); }, rebuild,
+         [] {
+             directory("p", 1000);
+             target_with("f" + empty_hash + " 3e8 p\n");
+         },
+         rebuild, why + " has changed type.\n"},
+        {"recorded target whose script fails", [] { target_with("f" + empty_hash + " 3e8 p\n"); },
+         rebuild,
          "ombu: INFO: p needs rebuilding because it does not exist.\n"
          "ombu: ERROR: p: Cannot find .do file to use.\n"},
         {"vanished, and left alone by the nested build",  // a name that is never built
@@ -136,11 +154,24 @@ TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
          "ombu: INFO: t needs rebuilding because p/. does not exist.\n"},
         {"absent and still absent", [] { target_with("ap\n"); }, up_to_date, ""},
         {"absent and now there",
-         [] { empty_file("p", 1000); target_with("ap\n"); }, rebuild, why + " has changed type.\n"},
+         [] {
+             empty_file("p", 1000);
+             target_with("ap\n");
+         },
+         rebuild, why + " has changed type.\n"},
         {"directory touched",
-         [] { directory("p", 1700000000); target_with("d6553f0ff p\n"); }, rebuild,
-         why + " has changed timestamp from 2023-11-14 22:13:19 +0000 to 2023-11-14 22:13:20 +0000.\n"},
-        {"directory untouched", [] { directory("p", 1700000000); target_with("d6553f100 p\n"); },
+         [] {
+             directory("p", 1700000000);
+             target_with("d6553f0ff p\n");
+         },
+         rebuild,
+         why + " has changed timestamp from 2023-11-14 22:13:19 +0000 to 2023-11-14 22:13:20 "
+               "+0000.\n"},
+        {"directory untouched",
+         [] {
+             directory("p", 1700000000);
+             target_with("d6553f100 p\n");
+         },
          up_to_date, ""},
         {"symbolic link retargeted",
          [] {
@@ -150,16 +181,30 @@ TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
              target_with("s3e7 p\n");
          },
          rebuild,
-         why + " has changed timestamp from 1970-01-01 00:16:39 +0000 to 1970-01-01 00:16:40 +0000.\n"},
+         why + " has changed timestamp from 1970-01-01 00:16:39 +0000 to 1970-01-01 00:16:40 "
+               "+0000.\n"},
         {"empty prerequisites file", [] { target_with(""); }, up_to_date, ""},
         {"file without a final line feed",
-         [] { empty_file("p", 1000); target_with("ax\nf" + empty_hash + " 3e8 p"); }, up_to_date, ""},
-        {"malformed time", [] { empty_file("p", 1000); target_with("ax\ndzz p\n"); }, rebuild, ""},
+         [] {
+             empty_file("p", 1000);
+             target_with("ax\nf" + empty_hash + " 3e8 p");
+         },
+         up_to_date, ""},
+        {"malformed time",
+         [] {
+             empty_file("p", 1000);
+             target_with("ax\ndzz p\n");
+         },
+         rebuild, ""},
         {"malformed line", [] { target_with("ax\n  p\n"); }, rebuild, ""},
         {"target missing", [] { put_file(".ombu/t.prereqs"); }, rebuild,
          "ombu: INFO: t needs rebuilding because it does not exist.\n"},
         {"only a stale pending prerequisites file",
-         [] { put_file("t"); put_file(".ombu/t.prereqs.build"); }, rebuild, ""},
+         [] {
+             put_file("t");
+             put_file(".ombu/t.prereqs.build");
+         },
+         rebuild, ""},
     };
     for (const auto& c : cases) {
         const judging verbose = judge(c.setup, true);
@@ -178,15 +223,14 @@ TEST_F(NeedsRebuild, KeepGoingComparesAndReportsEveryPrerequisite) {
         target_with("f" + other_hash + " 3e8 p\nf" + empty_hash + " 3e8 x\nd3e8 q\nar\n");
     };
     const std::string why = "ombu: INFO: t needs rebuilding because ";
-    const std::string first = why + "p has changed hash value from " + other_hash + " to " +
-                              empty_hash + ".\n";
+    const std::string first =
+        why + "p has changed hash value from " + other_hash + " to " + empty_hash + ".\n";
     const judging stopping = judge(setup, true);
     EXPECT_EQ(stopping.decision, rebuild);
     EXPECT_EQ(stopping.log, first);
     const judging going_on = judge(setup, true, true);
     EXPECT_EQ(going_on.decision, rebuild);
-    EXPECT_EQ(going_on.log,
-              first + why + "q has changed type.\n" + why + "r has changed type.\n");
+    EXPECT_EQ(going_on.log, first + why + "q has changed type.\n" + why + "r has changed type.\n");
 }
 
 TEST_F(NeedsRebuild, NamesNeverBuiltAndSourceFiles) {
