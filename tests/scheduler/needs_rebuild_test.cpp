@@ -107,113 +107,82 @@ private:
     bool had_zone_ = false;
 };
 
+// Makes the prerequisite p: "" none, "file" (empty), "dir", "link" (to an
+// existing file), with the modification time given.
+void make_prerequisite(const std::string& kind, std::time_t mtime) {
+    if (kind == "file") empty_file("p", mtime);
+    if (kind == "dir") directory("p", mtime);
+    if (kind == "link") {
+        put_file("there");
+        ASSERT_EQ(symlink("there", "p"), 0);
+        set_mtime("p", mtime);
+    }
+}
+
 TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
     const std::string why = "ombu: INFO: t needs rebuilding because p";
+    const std::string f_empty = "f" + empty_hash + " 3e8 p\n";  // recorded at 1000 (0x3e8)
+    const std::string f_other = "f" + other_hash + " 3e8 p\n";
     struct case_t {
         const char* what;
-        std::function<void()> setup;
+        const char* p;  // what p is now
+        std::time_t mtime;
+        std::string records;
         rebuild_decision decision;
         std::string log;  // with the verbose flag
     } cases[] = {
-        {"unchanged file",
-         [] {
-             empty_file("p", 1000);
-             target_with("f" + empty_hash + " 3e8 p\n");
-         },
-         up_to_date, ""},
-        {"rewritten with the same contents",
-         [] {
-             empty_file("p", 2000);
-             target_with("f" + empty_hash + " 3e8 p\n");
-         },
-         up_to_date, ""},
-        {"new contents",
-         [] {
-             empty_file("p", 2000);
-             target_with("f" + other_hash + " 3e8 p\n");
-         },
-         rebuild, why + " has changed hash value from " + other_hash + " to " + empty_hash + ".\n"},
-        {"changed within the recorded second",
-         [] {
-             empty_file("p", 1000);
-             target_with("f" + other_hash + " 3e8 p\n");
-         },
-         up_to_date, ""},
-        {"file became a directory",
-         [] {
-             directory("p", 1000);
-             target_with("f" + empty_hash + " 3e8 p\n");
-         },
-         rebuild, why + " has changed type.\n"},
-        {"recorded target whose script fails", [] { target_with("f" + empty_hash + " 3e8 p\n"); },
-         rebuild,
+        {"unchanged file", "file", 1000, f_empty, up_to_date, ""},
+        {"rewritten with the same contents", "file", 2000, f_empty, up_to_date, ""},
+        {"new contents", "file", 2000, f_other, rebuild,
+         why + " has changed hash value from " + other_hash + " to " + empty_hash + ".\n"},
+        {"changed within the recorded second", "file", 1000, f_other, up_to_date, ""},
+        {"file became a directory", "dir", 1000, f_empty, rebuild, why + " has changed type.\n"},
+        {"recorded target whose script fails", "", 0, f_empty, rebuild,
          "ombu: INFO: p needs rebuilding because it does not exist.\n"
          "ombu: ERROR: p: Cannot find .do file to use.\n"},
-        {"vanished, and left alone by the nested build",  // a name that is never built
-         [] { target_with("d3e8 p/.\n"); }, rebuild,
-         "ombu: INFO: t needs rebuilding because p/. does not exist.\n"},
-        {"absent and still absent", [] { target_with("ap\n"); }, up_to_date, ""},
-        {"absent and now there",
-         [] {
-             empty_file("p", 1000);
-             target_with("ap\n");
-         },
-         rebuild, why + " has changed type.\n"},
-        {"directory touched",
-         [] {
-             directory("p", 1700000000);
-             target_with("d6553f0ff p\n");
-         },
-         rebuild,
+        {"vanished, and left alone by the nested build (a name never built)", "", 0, "d3e8 p/.\n",
+         rebuild, "ombu: INFO: t needs rebuilding because p/. does not exist.\n"},
+        {"absent and still absent", "", 0, "ap\n", up_to_date, ""},
+        {"absent and now there", "file", 1000, "ap\n", rebuild, why + " has changed type.\n"},
+        {"directory touched", "dir", 1700000000, "d6553f0ff p\n", rebuild,
          why + " has changed timestamp from 2023-11-14 22:13:19 +0000 to 2023-11-14 22:13:20 "
                "+0000.\n"},
-        {"directory untouched",
-         [] {
-             directory("p", 1700000000);
-             target_with("d6553f100 p\n");
-         },
-         up_to_date, ""},
-        {"symbolic link retargeted",
-         [] {
-             put_file("there");
-             ASSERT_EQ(symlink("there", "p"), 0);
-             set_mtime("p", 1000);
-             target_with("s3e7 p\n");
-         },
-         rebuild,
+        {"directory untouched", "dir", 1700000000, "d6553f100 p\n", up_to_date, ""},
+        {"symbolic link retargeted", "link", 1000, "s3e7 p\n", rebuild,
          why + " has changed timestamp from 1970-01-01 00:16:39 +0000 to 1970-01-01 00:16:40 "
                "+0000.\n"},
-        {"empty prerequisites file", [] { target_with(""); }, up_to_date, ""},
-        {"file without a final line feed",
-         [] {
-             empty_file("p", 1000);
-             target_with("ax\nf" + empty_hash + " 3e8 p");
-         },
-         up_to_date, ""},
-        {"malformed time",
-         [] {
-             empty_file("p", 1000);
-             target_with("ax\ndzz p\n");
-         },
-         rebuild, ""},
-        {"malformed line", [] { target_with("ax\n  p\n"); }, rebuild, ""},
-        {"target missing", [] { put_file(".ombu/t.prereqs"); }, rebuild,
-         "ombu: INFO: t needs rebuilding because it does not exist.\n"},
-        {"only a stale pending prerequisites file",
-         [] {
-             put_file("t");
-             put_file(".ombu/t.prereqs.build");
-         },
-         rebuild, ""},
+        {"empty prerequisites file", "", 0, "", up_to_date, ""},
+        {"file without a final line feed", "file", 1000,
+         "ax\n" + f_empty.substr(0, f_empty.size() - 1), up_to_date, ""},
+        {"malformed time", "file", 1000, "ax\ndzz p\n", rebuild, ""},
+        {"malformed line", "", 0, "ax\n  p\n", rebuild, ""},
     };
     for (const auto& c : cases) {
-        const judging verbose = judge(c.setup, true);
+        const auto setup = [&c] {
+            make_prerequisite(c.p, c.mtime);
+            target_with(c.records);
+        };
+        const judging verbose = judge(setup, true);
         EXPECT_EQ(verbose.decision, c.decision) << c.what;
         EXPECT_EQ(verbose.log, c.log) << c.what;
-        const judging quiet = judge(c.setup, false);
+        const judging quiet = judge(setup, false);
         EXPECT_EQ(quiet.decision, c.decision) << c.what;
         EXPECT_EQ(quiet.log, without_reasons(c.log)) << c.what;
     }
+}
+
+TEST_F(NeedsRebuild, TargetMissingOrWithoutPrerequisitesFile) {
+    const judging missing = judge([] { put_file(".ombu/t.prereqs"); }, true);
+    EXPECT_EQ(missing.decision, rebuild);
+    EXPECT_EQ(missing.log, "ombu: INFO: t needs rebuilding because it does not exist.\n");
+    const judging stale = judge(
+        [] {
+            put_file("t");
+            put_file(".ombu/t.prereqs.build");
+        },
+        true);
+    EXPECT_EQ(stale.decision, rebuild);
+    EXPECT_EQ(stale.log, "");
 }
 
 TEST_F(NeedsRebuild, KeepGoingComparesAndReportsEveryPrerequisite) {
