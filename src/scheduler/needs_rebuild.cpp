@@ -1,6 +1,7 @@
 #include "scheduler/needs_rebuild.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -61,6 +62,10 @@ struct prerequisites_reading {
     int lock_fd = -1;
     lock_identity lock_id;
     std::ifstream file;
+    // The second in which the records were last written. A recorded time from
+    // that second or later does not prove the contents unchanged: the file
+    // may have been written again within the same second after it was recorded.
+    std::int64_t written_at = 0;
 
     prerequisites_reading() = default;
     prerequisites_reading(const prerequisites_reading&) = delete;
@@ -90,6 +95,11 @@ std::optional<rebuild_decision> open_prerequisites(const char* program_name, con
     if (!lock_whole_file(fd, false)) return rebuild_decision::rebuild;
     reading.file.open(database_path(target, prerequisites_suffix), std::ios::binary);
     if (!reading.file.is_open()) return rebuild_decision::rebuild;
+    struct stat status;
+    if (stat(database_path(target, prerequisites_suffix).c_str(), &status) != 0) {
+        return rebuild_decision::rebuild;
+    }
+    reading.written_at = status.st_mtime;
     return std::nullopt;
 }
 
@@ -180,17 +190,21 @@ void report_difference(const char* program_name, const char* target,
 // Compares every recorded fingerprint with the present one, up to the first
 // difference (every one with the keep-going flag).
 bool prerequisites_current(const char* program_name, const char* target,
+                           const prerequisites_reading& reading,
                            const std::vector<prerequisite_record>& records) {
     bool current = true;
     for (const auto& record : records) {
         // Only a regular file's record has a hash to lend; any other, lent to a
         // name that is a regular file now, would give it a zero hash. A target
-        // rebuilt here is hashed afresh: its time may be the recorded one.
-        const bool rebuilt = committed_here(record.name);
+        // rebuilt here, or a file recorded in the second its records were
+        // written, is hashed afresh: its time may be the recorded one although
+        // its contents changed.
+        const bool trust_time =
+            record.print.timestamp < reading.written_at && !committed_here(record.name);
         const fingerprint* previous =
-            record.print.type == regular_file && !rebuilt ? &record.print : nullptr;
+            record.print.type == regular_file && trust_time ? &record.print : nullptr;
         const fingerprint& present = process_fingerprints().lookup(record.name, previous);
-        const difference found = compare(record.print, present, !rebuilt);
+        const difference found = compare(record.print, present, trust_time);
         if (found == difference::none) continue;
         current = false;
         if (verbose_flag) report_difference(program_name, target, record, present, found);
@@ -230,7 +244,9 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     }
     // Nothing was built: the records just read, still under the lock, serve
     // the comparison, and the target is known to exist.
-    if (targets.empty()) return decide(!prerequisites_current(program_name, name, records));
+    if (targets.empty()) {
+        return decide(!prerequisites_current(program_name, name, reading, records));
+    }
 
     push_judged_lock(reading.lock_id);
     const bool built = build_targets(false, program_name, targets);
@@ -249,7 +265,7 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     if (auto forced = read_prerequisites(program_name, name, second, current_records)) {
         return *forced;
     }
-    return decide(!prerequisites_current(program_name, name, current_records));
+    return decide(!prerequisites_current(program_name, name, second, current_records));
 }
 
 }  // namespace ombu

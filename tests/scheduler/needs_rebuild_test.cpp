@@ -171,6 +171,32 @@ TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
     }
 }
 
+// A file recorded in the same second as its records were written may have
+// changed after its fingerprint was taken without its time changing: its
+// contents decide. A file recorded in an earlier second keeps the time rule.
+TEST_F(NeedsRebuild, ARecordFromTheSecondItWasWrittenIsJudgedByContents) {
+    const std::string f_other = "f" + other_hash + " 3e8 p\n";  // recorded at 1000
+    struct case_t {
+        std::time_t written_at;
+        rebuild_decision decision;
+    } cases[] = {{1000, rebuild}, {1001, up_to_date}};
+    for (const auto& c : cases) {
+        const judging result = judge(
+            [&] {
+                empty_file("p", 1000);
+                target_with(f_other);
+                set_mtime(".ombu/t.prereqs", c.written_at);
+            },
+            true);
+        EXPECT_EQ(result.decision, c.decision) << c.written_at;
+        const std::string reason = c.decision == rebuild
+                                       ? "ombu: INFO: t needs rebuilding because p has changed hash "
+                                         "value from " + other_hash + " to " + empty_hash + ".\n"
+                                       : "";
+        EXPECT_EQ(result.log, reason) << c.written_at;
+    }
+}
+
 TEST_F(NeedsRebuild, TargetMissingOrWithoutPrerequisitesFile) {
     const judging missing = judge([] { put_file(".ombu/t.prereqs"); }, true);
     EXPECT_EQ(missing.decision, rebuild);
