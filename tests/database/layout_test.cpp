@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "frontend/settings.hpp"
 #include "frontend/token_reader.hpp"
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/jobserver.hpp"
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "fingerprint/fingerprint.hpp"
 #include "frontend/settings.hpp"
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

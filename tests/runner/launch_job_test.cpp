@@ -16,7 +16,7 @@
 #include "fingerprint/fingerprint.hpp"
 #include "frontend/jobserver.hpp"
 #include "frontend/settings.hpp"
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 #include "runner/script_environment.hpp"
 
 namespace ombu {

@@ -12,7 +12,7 @@
 #include "frontend/jobserver.hpp"
 #include "frontend/process.hpp"
 #include "frontend/settings.hpp"
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

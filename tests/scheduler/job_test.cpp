@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "frontend/process.hpp"
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

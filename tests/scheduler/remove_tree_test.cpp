@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "runner/scratch.hpp"
+#include "support/scratch.hpp"
 #include "scheduler/commit.hpp"
 
 namespace ombu {
