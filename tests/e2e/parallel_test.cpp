@@ -51,6 +51,23 @@ void write_tree(const std::string& dir, int targets) {
                0755);
 }
 
+TEST(ParallelBuild, JobsOptionBoundsIndependentScripts) {
+    temp_dir dir;
+    std::string all = "#!/bin/sh -e\nombu-ifchange";
+    for (int i = 1; i <= 40; ++i) all += " u" + std::to_string(i);
+    write_file(dir / "all.do", all + "\n", 0755);
+    write_file(dir / "default.do", std::string("#!/bin/sh -e\n") + work, 0755);
+    env_list env = {{"WORK_LOG", dir / "work.log"}};
+    run_result r = run_command("ombu", {"-j4", "all"}, dir.path(), env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string log = read_file(dir / "work.log");
+    EXPECT_EQ(count_lines(log, "start"), 40);
+    EXPECT_EQ(count_lines(log, "end"), 40);
+    int most = most_at_once(log);
+    EXPECT_LE(most, 4) << log;
+    EXPECT_GE(most, 3) << log;
+}
+
 TEST(ParallelBuild, JobsOptionBoundsScriptsAcrossNestedBuilds) {
     temp_dir dir;
     write_tree(dir.path(), 20);
