@@ -66,6 +66,15 @@ bool lock_whole_file(int fd, bool exclusive) {
     return result == 0;
 }
 
+int try_lock_whole_file(int fd, bool exclusive) {
+    int result;
+    do {
+        result = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return 1;
+    return errno == EWOULDBLOCK ? 0 : -1;
+}
+
 namespace {
 
 int open_locked(int dirfd, const char* path, bool exclusive) {

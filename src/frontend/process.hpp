@@ -24,6 +24,10 @@ int open_lock_file(int dirfd, const char* path);
 // Takes a blocking whole-file lock on an open descriptor; false with errno on failure.
 bool lock_whole_file(int fd, bool exclusive);
 
+// Takes the lock only if no other holder is in the way: 1 taken, 0 held
+// elsewhere, -1 failed (errno set).
+int try_lock_whole_file(int fd, bool exclusive);
+
 // open_lock_file followed by the lock; -1 with errno on failure.
 int open_locked_exclusive(int dirfd, const char* path);
 int open_locked_shared(int dirfd, const char* path);

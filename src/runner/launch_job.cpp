@@ -28,7 +28,7 @@ void report_file_error(const char* program_name, const std::string& file, int er
 // Opens the job's lock file and takes its exclusive lock into job.lock_fd,
 // unless the lock is one that waiting for would never end.
 launch_result lock_target(Job& job, const char* program_name,
-                          const std::vector<lock_identity>& launched_locks) {
+                          const std::vector<lock_identity>& launched_locks, bool may_wait) {
     if (debug_flag) diagnostic_prefix(program_name, "INFO") << job.lock_name << ": Locking ...\n";
     int fd = open_lock_file(AT_FDCWD, job.lock_name.c_str());
     if (fd < 0) {
@@ -53,8 +53,24 @@ launch_result lock_target(Job& job, const char* program_name,
         close_fd(fd);
         return launch_result::duplicate;
     }
-    if (!lock_whole_file(fd, true)) {
-        report_file_error(program_name, job.lock_name, errno);
+    lock_wait locked = lock_wait::locked;
+    if (may_wait) {
+        locked = acquire_lock(fd, job.lock_name, true);
+    } else {
+        const int taken = try_lock_whole_file(fd, true);
+        if (taken == 0) {
+            close_fd(fd);
+            return launch_result::busy;
+        }
+        if (taken < 0) locked = lock_wait::failed;
+    }
+    if (locked != lock_wait::locked) {
+        // Its holders wait for a lock held upstream of this process.
+        if (locked == lock_wait::cycle) {
+            report_cycle(program_name, job.target);
+        } else {
+            report_file_error(program_name, job.lock_name, errno);
+        }
         close_fd(fd);
         return launch_result::failed;
     }
@@ -81,13 +97,13 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 }  // namespace
 
 launch_result launch_job(Job& job, const char* program_name,
-                         const std::vector<lock_identity>& launched_locks) {
+                         const std::vector<lock_identity>& launched_locks, bool may_wait) {
     job.pid = -1;
     const std::string name = job.name;
     const auto slash = name.rfind('/');
     if (slash != std::string::npos) make_directories(database_prefix + name.substr(0, slash));
 
-    const launch_result locked = lock_target(job, program_name, launched_locks);
+    const launch_result locked = lock_target(job, program_name, launched_locks, may_wait);
     if (locked != launch_result::launched) return locked;
 
     const int pending_fd = open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777);
@@ -110,7 +126,7 @@ launch_result launch_job(Job& job, const char* program_name,
     std::vector<std::string> arguments = {job.script, match.directory_prefix + match.stem,
                                           match.extension, job.output_name};
     std::remove(job.output_name.c_str());
-    std::vector<std::string> environment = script_environment(environ, job.lock_id, pending_fd);
+    std::vector<std::string> environment = script_environment(environ, job.lock_id, job.lock_name, pending_fd);
     const auto argv = pointers_to(arguments);
     const auto envp = pointers_to(environment);
 

@@ -37,7 +37,8 @@ std::string ombuflags_entry(int pending_fd) {
 }
 
 std::vector<std::string> script_environment(const char* const* inherited,
-                                            const lock_identity& job_lock, int pending_fd) {
+                                            const lock_identity& job_lock,
+                                            const std::string& job_lock_name, int pending_fd) {
     std::vector<std::string> entries;
     for (auto entry = inherited; *entry != nullptr; ++entry) {
         if (names_variable(*entry, "OMBUFLAGS") || names_variable(*entry, held_locks_variable)) {
@@ -45,7 +46,7 @@ std::vector<std::string> script_environment(const char* const* inherited,
         }
         entries.emplace_back(*entry);
     }
-    entries.push_back(held_locks_entry(job_lock));
+    entries.push_back(held_locks_entry(job_lock, job_lock_name));
     entries.push_back(ombuflags_entry(pending_fd));
     return entries;
 }

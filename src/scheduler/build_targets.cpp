@@ -70,16 +70,31 @@ void judge_names(bool always, const std::vector<const char*>& names, job_loop& l
     }
 }
 
+bool any_running(const job_loop& loop) {
+    for (std::size_t i = loop.next_to_await; i < loop.next_to_start; ++i) {
+        if (loop.jobs[i]->pid != -1) return true;
+    }
+    return false;
+}
+
 // Offers the job at next_to_start to the launch; its slot is held already.
-void start_job(job_loop& loop) {
-    Job& job = *loop.jobs[loop.next_to_start++];
-    const launch_result launched = launch_job(job, loop.program_name, loop.launched_locks);
+// False when the job's target is locked by another process while jobs of this
+// call run: the job stays next to start and one of them is awaited first.
+bool start_job(job_loop& loop) {
+    Job& job = *loop.jobs[loop.next_to_start];
+    const launch_result launched =
+        launch_job(job, loop.program_name, loop.launched_locks, !any_running(loop));
     const int fork_error = errno;
+    if (launched == launch_result::busy) {
+        vacate_job_slot(loop.program_name);
+        return false;
+    }
+    ++loop.next_to_start;
     switch (launched) {
         case launch_result::duplicate:
             // Another spelling of a target this call has launched: built once.
             vacate_job_slot(loop.program_name);
-            return;
+            return true;
         case launch_result::failed:
             vacate_job_slot(loop.program_name);
             loop.result = false;
@@ -92,17 +107,20 @@ void start_job(job_loop& loop) {
                 loop.result = false;
             }
             break;
+        case launch_result::busy:
+            break;
     }
     // A failed launch may keep its lock until the end of the call, so another
     // spelling of its target must not wait for it either.
     if (job.lock_known) loop.launched_locks.push_back(job.lock_id);
+    return true;
 }
 
 // Starts jobs while slots are free. True when the loop is to await a job next.
 bool start_jobs(job_loop& loop) {
     for (;;) {
         if (!procure_job_slot(loop.program_name)) return loop.next_to_await != loop.next_to_start;
-        start_job(loop);
+        if (!start_job(loop)) return true;
         if (loop.next_to_start == loop.jobs.size()) return true;
     }
 }

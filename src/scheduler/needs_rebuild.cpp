@@ -92,7 +92,16 @@ std::optional<rebuild_decision> open_prerequisites(const char* program_name, con
         report_cycle(program_name, target);
         return rebuild_decision::cycle;
     }
-    if (!lock_whole_file(fd, false)) return rebuild_decision::rebuild;
+    switch (acquire_lock(fd, database_path(target, lock_suffix), false)) {
+        case lock_wait::locked:
+            break;
+        case lock_wait::cycle:
+            // The lock's holders wait for a lock held upstream of this process.
+            report_cycle(program_name, target);
+            return rebuild_decision::cycle;
+        case lock_wait::failed:
+            return rebuild_decision::rebuild;
+    }
     reading.file.open(database_path(target, prerequisites_suffix), std::ios::binary);
     if (!reading.file.is_open()) return rebuild_decision::rebuild;
     struct stat status;
@@ -248,7 +257,7 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
         return decide(!prerequisites_current(program_name, name, reading, records));
     }
 
-    push_judged_lock(reading.lock_id);
+    push_judged_lock(reading.lock_id, database_path(name, lock_suffix));
     const bool built = build_targets(false, program_name, targets);
     pop_judged_lock();
     reading.close();

@@ -128,7 +128,7 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
         ASSERT_TRUE(flags.starts_with("OMBUFLAGS= --ombuparent-fd=")) << flags;
         const std::string pending_fd = flags.substr(flags.rfind('=') + 1);
         EXPECT_EQ(flags, ombuflags_entry(std::stoi(pending_fd)));
-        EXPECT_EQ(environment[environment.size() - 2], held_locks_entry(job.lock_id));
+        EXPECT_EQ(environment[environment.size() - 2], held_locks_entry(job.lock_id, job.lock_name));
         EXPECT_EQ(std::count(environment.begin(), environment.end(), "MAKEFLAGS=-k"), 1);
 
         // The script holds the pending file under that number, and no lock.
@@ -280,7 +280,7 @@ TEST_F(Launch, ALockHeldUpstreamIsADependencyCycle) {
     lock_identity id;
     ASSERT_TRUE(identity_of(fd, id));
     close(fd);
-    push_judged_lock(id);
+    push_judged_lock(id, ".ombu/foo.prereqs.lock");
 
     Job job("foo");
     EXPECT_EQ(launch(job), launch_result::failed);
