@@ -14,4 +14,8 @@ extern std::string log_tag;
 // so the caller can write the message (ending with a newline).
 std::ostream& diagnostic_prefix(const char* program_name, const char* level);
 
+// Makes the error log stream hand each whole line to the system in one write,
+// so that the lines of builds running side by side do not mix mid-line.
+void use_line_buffered_log();
+
 }  // namespace ombu

@@ -3,6 +3,7 @@
 
 #include "cubehash/cubehash_command.hpp"
 #include "frontend/front_end.hpp"
+#include "main/diagnostics.hpp"
 
 int main(int argc, char** argv) {
     // Started without any argv[0]: behave as ombu.
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
         argc = 1;
         argv = fallback_argv;
     }
+    ombu::use_line_buffered_log();
     const char* slash = std::strrchr(argv[0], '/');
     const char* program_name = slash != nullptr ? slash + 1 : argv[0];
     if (std::strcmp(program_name, "cubehash") == 0) {

@@ -1,6 +1,7 @@
 #include "main/diagnostics.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <sstream>
@@ -30,6 +31,32 @@ TEST(DiagnosticPrefix, WritesProgramTagAndLevel) {
     }
     std::clog.rdbuf(saved);
     log_tag.clear();
+}
+
+// Each line reaches standard error in one write, whatever the pieces it was
+// written in; what is left without a line feed goes out at a flush.
+TEST(LineBufferedLog, WritesWholeLines) {
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    const int saved_stderr = dup(STDERR_FILENO);
+    dup2(pipe_fds[1], STDERR_FILENO);
+    std::streambuf* saved = std::clog.rdbuf();
+    use_line_buffered_log();
+    std::clog << "first" << ' ' << 1 << '\n' << "second";
+    char text[64] = {};
+    const ssize_t first = read(pipe_fds[0], text, sizeof text);
+    std::clog << " line\n" << "tail" << std::flush;
+    std::clog.rdbuf(saved);
+    dup2(saved_stderr, STDERR_FILENO);
+    close(saved_stderr);
+    close(pipe_fds[1]);
+    EXPECT_EQ(std::string(text, static_cast<std::size_t>(first)), "first 1\n");
+    std::string rest;
+    for (ssize_t n; (n = read(pipe_fds[0], text, sizeof text)) > 0;) {
+        rest.append(text, static_cast<std::size_t>(n));
+    }
+    close(pipe_fds[0]);
+    EXPECT_EQ(rest, "second line\ntail");
 }
 
 }  // namespace
