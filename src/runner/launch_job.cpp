@@ -123,7 +123,10 @@ launch_result launch_job(Job& job, const char* program_name,
         return launch_result::failed;
     }
 
-    std::vector<std::string> arguments = {job.script, match.directory_prefix + match.stem,
+    // A script path beginning with "-" would be read as options by the
+    // script's interpreter: it is started as "./-...", the same file.
+    const std::string script_path = job.script[0] == '-' ? "./" + job.script : job.script;
+    std::vector<std::string> arguments = {script_path, match.directory_prefix + match.stem,
                                           match.extension, job.output_name};
     std::remove(job.output_name.c_str());
     std::vector<std::string> environment = script_environment(environ, job.lock_id, job.lock_name, pending_fd);

@@ -276,16 +276,20 @@ TEST(FrontEnd, ChangesDirectoryBeforeBuilding) {
 }
 
 TEST(FrontEnd, DoubleDashMakesTheRestTargets) {
-    temp_dir dir;
-    // Found through default.do: a script path beginning with "-" would read
-    // as an option to the interpreter.
-    write_file(dir / "default.do", report_script, 0755);
-    run_result r = run_command("ombu", {"--", "-k"}, dir.path());
-    EXPECT_EQ(r.status, 0) << r.err;
-    // -k was a target, not the keep-going flag.
-    EXPECT_TRUE(
-        std::regex_match(read_file(dir / "-k"), std::regex("1 1\\| --ombuparent-fd=[0-9]+")))
-        << read_file(dir / "-k");
+    // Found through default.do, and through its own script, whose path
+    // begins with "-" and so is started as ./-k.do, not read as an option.
+    for (const char* script : {"default.do", "-k.do"}) {
+        temp_dir dir;
+        write_file(dir / script, report_script, 0755);
+        run_result r = run_command("ombu", {"-p", "--", "-k"}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+        // -k was a target, not the keep-going flag.
+        EXPECT_TRUE(std::regex_match(read_file(dir / "-k"),
+                                     std::regex("1 1\\| --verbose --ombuparent-fd=[0-9]+")))
+            << read_file(dir / "-k");
+        const std::string started = std::string(script) == "-k.do" ? "./-k.do -k " : "default.do -k ";
+        EXPECT_NE(r.err.find("ombu: INFO: spawn: " + started), std::string::npos) << r.err;
+    }
 }
 
 int bytes_in(int fd) {
