@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "e2e/harness.hpp"
 
@@ -51,44 +52,42 @@ void write_tree(const std::string& dir, int targets) {
                0755);
 }
 
+// Runs ombu with args in dir and returns the work log of its scripts.
+std::string build_logging_work(const temp_dir& dir, const std::vector<std::string>& args) {
+    run_result r = run_command("ombu", args, dir.path(), {{"WORK_LOG", dir / "work.log"}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return read_file(dir / "work.log");
+}
+
+// Forty scripts did their work, at most four (and, with brief pauses, about
+// four) at a time.
+void expect_forty_about_four_at_a_time(const std::string& log) {
+    EXPECT_EQ(count_lines(log, "start"), 40);
+    EXPECT_EQ(count_lines(log, "end"), 40);
+    int most = most_at_once(log);
+    EXPECT_LE(most, 4) << log;
+    EXPECT_GE(most, 3) << log;
+}
+
 TEST(ParallelBuild, JobsOptionBoundsIndependentScripts) {
     temp_dir dir;
     std::string all = "#!/bin/sh -e\nombu-ifchange";
     for (int i = 1; i <= 40; ++i) all += " u" + std::to_string(i);
     write_file(dir / "all.do", all + "\n", 0755);
     write_file(dir / "default.do", std::string("#!/bin/sh -e\n") + work, 0755);
-    env_list env = {{"WORK_LOG", dir / "work.log"}};
-    run_result r = run_command("ombu", {"-j4", "all"}, dir.path(), env);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string log = read_file(dir / "work.log");
-    EXPECT_EQ(count_lines(log, "start"), 40);
-    EXPECT_EQ(count_lines(log, "end"), 40);
-    int most = most_at_once(log);
-    EXPECT_LE(most, 4) << log;
-    EXPECT_GE(most, 3) << log;
+    expect_forty_about_four_at_a_time(build_logging_work(dir, {"-j4", "all"}));
 }
 
 TEST(ParallelBuild, JobsOptionBoundsScriptsAcrossNestedBuilds) {
     temp_dir dir;
     write_tree(dir.path(), 20);
-    env_list env = {{"WORK_LOG", dir / "work.log"}};
-    run_result r = run_command("ombu", {"-j4", "all"}, dir.path(), env);
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string log = read_file(dir / "work.log");
-    EXPECT_EQ(count_lines(log, "start"), 40);
-    EXPECT_EQ(count_lines(log, "end"), 40);
-    int most = most_at_once(log);
-    EXPECT_LE(most, 4) << log;
-    EXPECT_GE(most, 3) << log;
+    expect_forty_about_four_at_a_time(build_logging_work(dir, {"-j4", "all"}));
 }
 
 TEST(ParallelBuild, WithoutJobsOneScriptAtATime) {
     temp_dir dir;
     write_tree(dir.path(), 4);
-    env_list env = {{"WORK_LOG", dir / "work.log"}};
-    run_result r = run_command("ombu", {"all"}, dir.path(), env);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(most_at_once(read_file(dir / "work.log")), 1);
+    EXPECT_EQ(most_at_once(build_logging_work(dir, {"all"})), 1);
 }
 
 // make -j4 runs ombu in a sub-directory; the scripts share make's slots.
