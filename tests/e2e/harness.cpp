@@ -1,5 +1,7 @@
 #include "e2e/harness.hpp"
 
+#include "support/scratch.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -114,11 +116,7 @@ run_result spawn(const std::string& path, const std::vector<std::string>& argv,
 
 std::string binary_dir() { return OMBU_BINARY_DIR; }
 
-temp_dir::temp_dir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ombu-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
+temp_dir::temp_dir() : path_(ombu_unit::make_temp_directory("ombu-test")) {}
 
 temp_dir::~temp_dir() {
     // Give back any permissions a test took away, so everything can go.

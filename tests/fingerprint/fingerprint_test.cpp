@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/scratch.hpp"
+
 namespace ombu {
 namespace {
 
@@ -25,29 +27,14 @@ const digest zero_hash{};
 // Each test works in a fresh directory of its own, by relative names.
 class FingerprintTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fingerprint-XXXXXX");
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        old_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(old_);
-        std::filesystem::remove_all(dir_);
-    }
-
     static void write_file(const std::string& name, const std::string& content) {
-        std::ofstream(name, std::ios::binary | std::ios::trunc) << content;
+        ombu_unit::put_file(name, content);
     }
-    // Sets the modification time of name itself, not of what a link points to.
     static void set_mtime(const std::string& name, std::int64_t seconds, long nanoseconds = 0) {
-        const timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
-                                   {static_cast<time_t>(seconds), nanoseconds}};
-        ASSERT_EQ(utimensat(AT_FDCWD, name.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << name;
+        ombu_unit::set_mtime(name, seconds, nanoseconds);
     }
 
-    std::filesystem::path dir_, old_;
+    ombu_unit::scratch_directory scratch_;
 };
 
 TEST_F(FingerprintTest, KindTimeAndHashOfEachKindOfName) {

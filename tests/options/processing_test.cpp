@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "captured_stdout.hpp"
+#include "support/scratch.hpp"
 #include "options/tesk.hpp"
 
 namespace {
@@ -94,7 +94,7 @@ TEST_P(processing, has_expected_effects_and_errors) {
                                               c.args.data() + c.args.size());
     std::string thrown;
     {
-        captured_stdout help;  // -? and --usage print; the texts are tested elsewhere
+        ombu_unit::captured_stdout help;  // -? and --usage print; the texts are tested elsewhere
         try {
             p.process();
         } catch (const tesk::error& e) {
@@ -187,7 +187,7 @@ TEST(processing_values, a_plain_table_knows_no_help_or_usage) {
         std::vector<const char*> args = {arg};
         tesk::arg_processor<std::vector<const char*>::const_iterator> p(
             "prog", &o.nested, &o.files, args.cbegin(), args.cend());
-        captured_stdout out;
+        ombu_unit::captured_stdout out;
         try {
             p.process();
             ADD_FAILURE() << arg << " was accepted";
@@ -195,7 +195,7 @@ TEST(processing_values, a_plain_table_knows_no_help_or_usage) {
             EXPECT_STREQ(e.arg, arg);
         }
         EXPECT_FALSE(p.halted);
-        EXPECT_EQ(out.text(), "");
+        EXPECT_EQ(out.str(), "");
     }
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "captured_stdout.hpp"
+#include "support/scratch.hpp"
 #include "options/tesk.hpp"
 
 namespace {
@@ -16,11 +16,11 @@ std::string printed(const char* name, tesk::table_definition* table,
     std::vector<const char*> files;
     tesk::arg_processor<std::vector<const char*>::const_iterator> p(name, table, &files,
                                                                     args.cbegin(), args.cend());
-    captured_stdout out;
+    ombu_unit::captured_stdout out;
     p.process();
     EXPECT_TRUE(p.halted);
     EXPECT_TRUE(files.empty());
-    return out.text();
+    return out.str();
 }
 
 // Accepts every option and does nothing; not a named definition, so never shown.

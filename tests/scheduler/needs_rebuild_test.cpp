@@ -22,15 +22,11 @@ namespace {
 using ombu_unit::captured_log;
 using ombu_unit::put_file;
 using ombu_unit::scratch_directory;
+using ombu_unit::set_mtime;
 
 // The digest of empty content, and a recorded hash that no content has here.
 const std::string empty_hash = "67dfa7b6b3cb27c58c19db1d7bbb7c4596913e25f228ddfb9910ddf3c5cad2eb";
 const std::string other_hash(64, '0');
-
-void set_mtime(const std::string& path, std::time_t seconds) {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
 
 void empty_file(const std::string& path, std::time_t mtime) {
     put_file(path);

@@ -2,9 +2,11 @@
 // directory: a scratch directory to work in, small files, captured diagnostics.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,14 +18,20 @@
 
 namespace ombu_unit {
 
+// Makes a new, empty directory under the system's temporary directory, named
+// prefix followed by a unique suffix that mkdtemp fills in.
+inline std::string make_temp_directory(const std::string& prefix) {
+    std::string name = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return name;
+}
+
 // A fresh directory that is the working directory for the object's lifetime;
 // the previous one comes back and the tree goes at destruction.
 class scratch_directory {
 public:
-    scratch_directory() : previous_(std::filesystem::current_path()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ombu-unit-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+    scratch_directory()
+        : previous_(std::filesystem::current_path()), path_(make_temp_directory("ombu-unit")) {
         std::filesystem::current_path(path_);
     }
     ~scratch_directory() {
@@ -70,18 +78,41 @@ inline std::vector<std::string> record_summary(const std::string& records) {
     return summary;
 }
 
-// Collects what is written to std::clog, where every diagnostic line goes.
-class captured_log {
+// Sets the modification time of path itself, not of what a link points to.
+inline void set_mtime(const std::string& path, std::int64_t seconds, long nanoseconds = 0) {
+    const timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
+                               {static_cast<time_t>(seconds), nanoseconds}};
+    if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw std::runtime_error("cannot set the time of " + path);
+    }
+}
+
+// Collects what is written to a stream while it lives.
+class captured_output {
 public:
-    captured_log() : saved_(std::clog.rdbuf(text_.rdbuf())) {}
-    ~captured_log() { std::clog.rdbuf(saved_); }
-    captured_log(const captured_log&) = delete;
-    captured_log& operator=(const captured_log&) = delete;
+    explicit captured_output(std::ostream& stream)
+        : stream_(stream), saved_(stream.rdbuf(text_.rdbuf())) {}
+    ~captured_output() { stream_.rdbuf(saved_); }
+    captured_output(const captured_output&) = delete;
+    captured_output& operator=(const captured_output&) = delete;
     std::string str() const { return text_.str(); }
 
 private:
     std::ostringstream text_;
+    std::ostream& stream_;
     std::streambuf* saved_;
+};
+
+// What is written to std::clog, where every diagnostic line goes.
+class captured_log : public captured_output {
+public:
+    captured_log() : captured_output(std::clog) {}
+};
+
+// What is written to std::cout, where usage and help go.
+class captured_stdout : public captured_output {
+public:
+    captured_stdout() : captured_output(std::cout) {}
 };
 
 }  // namespace ombu_unit
