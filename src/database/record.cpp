@@ -100,12 +100,8 @@ void write_record(std::ostream& out, const std::string& name, const fingerprint&
             line.push_back('a');
             break;
         case special:
-            line.push_back('s');
-            append_time(line, print.timestamp);
-            line.push_back(' ');
-            break;
         case directory:
-            line.push_back('d');
+            line.push_back(print.type == special ? 's' : 'd');
             append_time(line, print.timestamp);
             line.push_back(' ');
             break;

@@ -45,6 +45,17 @@ pid_t hold_lock_elsewhere(const std::string& path) {
     return pid;
 }
 
+// A child process that kills the holder after a moment, releasing its lock.
+pid_t release_later(pid_t holder) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        usleep(100000);
+        kill(holder, SIGKILL);
+        _exit(0);
+    }
+    return pid;
+}
+
 void end(pid_t pid) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -98,12 +109,7 @@ TEST_F(HeldLocks, WaitsForALockAndTakesItWhenReleased) {
     const std::string path = ".ombu/t.prereqs.lock";
     push_judged_lock(identity_of_path(".ombu/u.prereqs.lock"), ".ombu/u.prereqs.lock");
     const pid_t holder = hold_lock_elsewhere(path);
-    const pid_t releaser = fork();
-    if (releaser == 0) {
-        usleep(100000);
-        kill(holder, SIGKILL);
-        _exit(0);
-    }
+    const pid_t releaser = release_later(holder);
     const int fd = open_lock_file(AT_FDCWD, path.c_str());
     EXPECT_EQ(acquire_lock(fd, path, true), lock_wait::locked);
     close(fd);
@@ -127,12 +133,7 @@ TEST_F(HeldLocks, AWaitThatLeadsBackUpstreamIsACycle) {
     // A note of a process that has ended counts for nothing.
     end(holder);
     const pid_t other_holder = hold_lock_elsewhere(wanted);
-    const pid_t releaser = fork();
-    if (releaser == 0) {
-        usleep(100000);
-        kill(other_holder, SIGKILL);
-        _exit(0);
-    }
+    const pid_t releaser = release_later(other_holder);
     put_file(wanted + ".waits/" + std::to_string(holder), scratch_.path() + "/" + upstream);
     EXPECT_EQ(acquire_lock(fd, wanted, false), lock_wait::locked);
     close(fd);
