@@ -7,10 +7,10 @@
 #include <sstream>
 #include <string>
 
+#include "base/diagnostics.hpp"
+#include "base/settings.hpp"
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/settings.hpp"
-#include "main/diagnostics.hpp"
 
 namespace ombu {
 

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
+#include "base/diagnostics.hpp"
 #include "database/recording.hpp"
-#include "main/diagnostics.hpp"
 
 namespace ombu {
 

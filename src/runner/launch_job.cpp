@@ -10,10 +10,11 @@
 #include <iostream>
 #include <string>
 
+#include "base/diagnostics.hpp"
+#include "base/process.hpp"
+#include "base/settings.hpp"
 #include "database/layout.hpp"
-#include "frontend/process.hpp"
-#include "frontend/settings.hpp"
-#include "main/diagnostics.hpp"
+#include "database/lock_wait.hpp"
 #include "runner/find_script.hpp"
 #include "runner/script_environment.hpp"
 

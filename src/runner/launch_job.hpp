@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "database/held_locks.hpp"
-#include "scheduler/job.hpp"
+#include "runner/job.hpp"
 
 namespace ombu {
 

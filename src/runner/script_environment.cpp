@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "frontend/jobserver.hpp"
-#include "frontend/settings.hpp"
+#include "base/settings.hpp"
+#include "jobserver/jobserver.hpp"
 
 namespace ombu {
 

@@ -7,14 +7,14 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "base/diagnostics.hpp"
+#include "base/process.hpp"
+#include "base/settings.hpp"
 #include "database/layout.hpp"
-#include "frontend/jobserver.hpp"
-#include "frontend/process.hpp"
-#include "frontend/settings.hpp"
-#include "main/diagnostics.hpp"
+#include "jobserver/jobserver.hpp"
+#include "runner/job.hpp"
 #include "runner/launch_job.hpp"
 #include "scheduler/commit.hpp"
-#include "scheduler/job.hpp"
 #include "scheduler/needs_rebuild.hpp"
 
 namespace ombu {

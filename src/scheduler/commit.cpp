@@ -11,12 +11,12 @@
 #include <ostream>
 #include <set>
 
+#include "base/diagnostics.hpp"
+#include "base/process.hpp"
+#include "base/settings.hpp"
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/jobserver.hpp"
-#include "frontend/process.hpp"
-#include "frontend/settings.hpp"
-#include "main/diagnostics.hpp"
+#include "jobserver/jobserver.hpp"
 
 namespace ombu {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "scheduler/job.hpp"
+#include "runner/job.hpp"
 
 namespace ombu {
 

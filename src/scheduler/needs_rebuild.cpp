@@ -11,13 +11,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/diagnostics.hpp"
+#include "base/process.hpp"
+#include "base/settings.hpp"
 #include "database/held_locks.hpp"
 #include "database/layout.hpp"
+#include "database/lock_wait.hpp"
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/process.hpp"
-#include "frontend/settings.hpp"
-#include "main/diagnostics.hpp"
 #include "scheduler/build_targets.hpp"
 #include "scheduler/commit.hpp"
 

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "frontend/process.hpp"
+#include "base/process.hpp"
+#include "database/lock_wait.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

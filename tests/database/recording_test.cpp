@@ -8,8 +8,8 @@
 
 #include <cerrno>
 
+#include "base/settings.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/settings.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch.hpp"
 #include "options/tesk.hpp"
+#include "support/scratch.hpp"
 
 namespace {
 

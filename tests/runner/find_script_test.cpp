@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/settings.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/settings.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

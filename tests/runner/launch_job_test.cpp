@@ -13,11 +13,11 @@
 #include <functional>
 #include <sstream>
 
+#include "base/settings.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/jobserver.hpp"
-#include "frontend/settings.hpp"
-#include "support/scratch.hpp"
+#include "jobserver/jobserver.hpp"
 #include "runner/script_environment.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/process.hpp"
+#include "base/settings.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/jobserver.hpp"
-#include "frontend/process.hpp"
-#include "frontend/settings.hpp"
+#include "jobserver/jobserver.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/process.hpp"
+#include "base/settings.hpp"
 #include "database/held_locks.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "frontend/process.hpp"
-#include "frontend/settings.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

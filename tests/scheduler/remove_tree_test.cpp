@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "support/scratch.hpp"
 #include "scheduler/commit.hpp"
+#include "support/scratch.hpp"
 
 namespace ombu {
 namespace {

@@ -1,4 +1,4 @@
-#include "cubehash/cubehash_command.hpp"
+#include "commands/cubehash_command.hpp"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <iostream>
 #include <vector>
 
+#include "base/diagnostics.hpp"
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "main/diagnostics.hpp"
 #include "options/tesk.hpp"
 
 namespace ombu {

@@ -1,11 +1,11 @@
-#include "scheduler/job.hpp"
+#include "runner/job.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "frontend/process.hpp"
+#include "base/process.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

@@ -1,4 +1,4 @@
-#include "frontend/settings.hpp"
+#include "base/settings.hpp"
 
 namespace ombu {
 

@@ -1,4 +1,4 @@
-#include "frontend/tokenize_flags.hpp"
+#include "commands/tokenize_flags.hpp"
 
 #include <cctype>
 #include <utility>

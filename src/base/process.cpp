@@ -1,4 +1,4 @@
-#include "frontend/process.hpp"
+#include "base/process.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "frontend/token_reader.hpp"
+#include "jobserver/token_reader.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <string>
 
-#include "frontend/process.hpp"
+#include "base/process.hpp"
 
 namespace ombu {
 

@@ -1,4 +1,4 @@
-#include "frontend/front_end.hpp"
+#include "commands/front_end.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.hpp"
+#include "base/settings.hpp"
+#include "commands/make_level.hpp"
+#include "commands/tokenize_flags.hpp"
 #include "database/held_locks.hpp"
 #include "database/layout.hpp"
 #include "database/recording.hpp"
-#include "frontend/jobserver.hpp"
-#include "frontend/make_level.hpp"
-#include "frontend/settings.hpp"
-#include "frontend/tokenize_flags.hpp"
-#include "main/diagnostics.hpp"
+#include "jobserver/jobserver.hpp"
 #include "options/tesk.hpp"
 #include "scheduler/build_targets.hpp"
 

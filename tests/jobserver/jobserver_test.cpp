@@ -1,4 +1,4 @@
-#include "frontend/jobserver.hpp"
+#include "jobserver/jobserver.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.hpp"
-#include "frontend/token_reader.hpp"
+#include "base/settings.hpp"
+#include "jobserver/token_reader.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

@@ -9,9 +9,9 @@
 #include <climits>
 #include <cstring>
 
-#include "frontend/jobserver.hpp"
-#include "frontend/settings.hpp"
-#include "main/diagnostics.hpp"
+#include "base/diagnostics.hpp"
+#include "base/settings.hpp"
+#include "jobserver/jobserver.hpp"
 
 namespace ombu {
 

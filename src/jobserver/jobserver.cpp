@@ -1,4 +1,4 @@
-#include "frontend/jobserver.hpp"
+#include "jobserver/jobserver.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -7,9 +7,9 @@
 #include <climits>
 #include <cstdlib>
 
-#include "frontend/settings.hpp"
-#include "frontend/token_reader.hpp"
-#include "main/diagnostics.hpp"
+#include "base/diagnostics.hpp"
+#include "base/settings.hpp"
+#include "jobserver/token_reader.hpp"
 
 namespace ombu {
 

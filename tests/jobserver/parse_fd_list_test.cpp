@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "frontend/jobserver.hpp"
+#include "jobserver/jobserver.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

@@ -1,9 +1,9 @@
-#include "frontend/make_level.hpp"
+#include "commands/make_level.hpp"
 
 #include <cstdlib>
 #include <string>
 
-#include "main/diagnostics.hpp"
+#include "base/diagnostics.hpp"
 
 namespace ombu {
 

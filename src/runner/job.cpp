@@ -1,7 +1,7 @@
-#include "scheduler/job.hpp"
+#include "runner/job.hpp"
 
+#include "base/process.hpp"
 #include "database/layout.hpp"
-#include "frontend/process.hpp"
 
 namespace ombu {
 

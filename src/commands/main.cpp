@@ -1,9 +1,9 @@
 // One executable, four commands, chosen by the name it is started under.
 #include <cstring>
 
-#include "cubehash/cubehash_command.hpp"
-#include "frontend/front_end.hpp"
-#include "main/diagnostics.hpp"
+#include "base/diagnostics.hpp"
+#include "commands/cubehash_command.hpp"
+#include "commands/front_end.hpp"
 
 int main(int argc, char** argv) {
     // Started without any argv[0]: behave as ombu.

@@ -1,4 +1,4 @@
-#include "main/diagnostics.hpp"
+#include "base/diagnostics.hpp"
 
 #include <unistd.h>
 

@@ -1,0 +1,67 @@
+#include "database/lock_wait.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "base/diagnostics.hpp"
+#include "base/paths.hpp"
+#include "base/process.hpp"
+#include "database/held_locks.hpp"
+#include "database/wait_notes.hpp"
+
+namespace ombu {
+
+namespace {
+
+// True when the holders of wanted wait, directly or through the holders of
+// what they wait for, for a lock held upstream of this process.
+bool waits_lead_back(const std::string& wanted) {
+    std::vector<std::string> frontier{wanted};
+    std::vector<lock_identity> visited;
+    while (!frontier.empty()) {
+        const std::string lock = frontier.back();
+        frontier.pop_back();
+        for (const auto& next : waited_for_under(lock)) {
+            struct stat status;
+            if (stat(next.c_str(), &status) != 0) continue;
+            const lock_identity id{status.st_dev, status.st_ino};
+            if (held_upstream(id)) return true;
+            if (std::find(visited.begin(), visited.end(), id) != visited.end()) continue;
+            visited.push_back(id);
+            frontier.push_back(next);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive) {
+    int taken = try_lock_whole_file(fd, exclusive);
+    if (taken != 0) return taken > 0 ? lock_wait::locked : lock_wait::failed;
+    // Holding nothing, this process cannot be part of a cycle: just wait.
+    if (upstream_locks().empty()) {
+        return lock_whole_file(fd, exclusive) ? lock_wait::locked : lock_wait::failed;
+    }
+    // Otherwise wait in short steps, looking each time whether the holders of
+    // the lock wait for this process's own upstream locks.
+    const std::string wanted = absolute_path(lock_name);
+    const wait_notes notes(wanted);
+    useconds_t pause = 2000;
+    for (;;) {
+        if (waits_lead_back(wanted)) return lock_wait::cycle;
+        usleep(pause);
+        pause = std::min<useconds_t>(pause * 2, 100000);
+        taken = try_lock_whole_file(fd, exclusive);
+        if (taken != 0) return taken > 0 ? lock_wait::locked : lock_wait::failed;
+    }
+}
+
+void report_cycle(const char* program_name, const std::string& target) {
+    diagnostic_prefix(program_name, "ERROR") << target << ": Dependency cycle detected.\n";
+}
+
+}  // namespace ombu
