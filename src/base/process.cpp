@@ -1,23 +1,57 @@
 #include "base/process.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "base/interrupt.hpp"
+
 namespace ombu {
 
-int wait_for_child(pid_t& pid, int& child_end, int& status) {
+namespace {
+
+// Written to by the SIGCHLD handler, so that a poll can wait for a child's end
+// and a descriptor at once.
+int child_ended_pipe[2] = {-1, -1};
+
+void note_child_end(int) {
+    const int saved = errno;
+    const char byte = 0;
+    (void)!write(child_ended_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool watch_child_ends() {
+    if (child_ended_pipe[0] != -1) return true;
+    if (pipe2(child_ended_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction action = {};
+    action.sa_handler = note_child_end;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    return sigaction(SIGCHLD, &action, nullptr) == 0;
+}
+
+void drain_child_ends() {
+    char bytes[64];
+    while (read(child_ended_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+// One waitid; options add WNOHANG or not. 1 reaped, 0 none, -1 failed.
+int reap_child(int options, pid_t& pid, int& child_end, int& status) {
     siginfo_t info;
     for (;;) {
         // waitid leaves the record alone when it returns without a child, so
         // clear what tells "a child was reaped" before every call.
         info.si_signo = 0;
         info.si_pid = 0;
-        if (waitid(P_ALL, 0, &info, WEXITED) == 0) break;
-        if (errno != EINTR) return -1;
+        if (waitid(P_ALL, 0, &info, WEXITED | options) == 0) break;
+        if (errno != EINTR || interrupt_signal() != 0) return -1;
     }
     if (info.si_pid == 0 || info.si_signo == 0) return 0;
 
@@ -50,6 +84,42 @@ int wait_for_child(pid_t& pid, int& child_end, int& status) {
     return 1;
 }
 
+}  // namespace
+
+int wait_for_child(pid_t& pid, int& child_end, int& status) {
+    return reap_child(0, pid, child_end, status);
+}
+
+void restore_child_signal() {
+    struct sigaction previous;
+    if (sigaction(SIGCHLD, nullptr, &previous) != 0 || previous.sa_handler != SIG_IGN) return;
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+}
+
+int wait_for_child_or_input(int fd, pid_t& pid, int& child_end, int& status) {
+    if (!watch_child_ends()) return wait_for_child(pid, child_end, status);
+    for (;;) {
+        drain_child_ends();
+        const int reaped = reap_child(WNOHANG, pid, child_end, status);
+        if (reaped != 0) return reaped;
+        // A child that ends from here on writes to the pipe, so the poll
+        // cannot miss it.
+        pollfd watched[2] = {{child_ended_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+        if (poll(watched, 2, -1) < 0) {
+            if (errno != EINTR || interrupt_signal() != 0) return -1;
+            continue;
+        }
+        if ((watched[1].revents & POLLIN) != 0) return 2;
+        // A descriptor that can never offer input would wake the poll at once.
+        if ((watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return wait_for_child(pid, child_end, status);
+        }
+    }
+}
+
 int open_lock_file(int dirfd, const char* path) {
     int fd;
     do {
@@ -62,7 +132,7 @@ bool lock_whole_file(int fd, bool exclusive) {
     int result;
     do {
         result = flock(fd, exclusive ? LOCK_EX : LOCK_SH);
-    } while (result != 0 && errno == EINTR);
+    } while (result != 0 && errno == EINTR && interrupt_signal() == 0);
     return result == 0;
 }
 

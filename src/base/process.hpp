@@ -15,13 +15,25 @@ enum child_end_code : int {
 };
 
 // Blocks until any child ends. 1 with the outputs set when one was reaped,
-// 0 when the wait returned without a child, -1 when it failed (errno set).
+// 0 when the wait returned without a child, -1 when it failed (errno set; EINTR
+// once the process has been interrupted, see interrupt.hpp).
 int wait_for_child(pid_t& pid, int& child_end, int& status);
+
+// A child signal ignored by whoever started the process would have the system
+// reap the scripts before the build could see how they ended (and the scripts
+// would inherit it): it is set back to its default action.
+void restore_child_signal();
+
+// Like wait_for_child, but also comes back, with 2, as soon as fd has input
+// (a job-server token that another process gave back). Without any child
+// left: -1 with ECHILD at once.
+int wait_for_child_or_input(int fd, pid_t& pid, int& child_end, int& status);
 
 // Opens (creating, mode 0600) a lock file write-only, append, close-on-exec,
 // relative to dirfd, without taking a lock. -1 with errno on failure.
 int open_lock_file(int dirfd, const char* path);
-// Takes a blocking whole-file lock on an open descriptor; false with errno on failure.
+// Takes a blocking whole-file lock on an open descriptor; false with errno on
+// failure (EINTR once the process has been interrupted).
 bool lock_whole_file(int fd, bool exclusive);
 
 // Takes the lock only if no other holder is in the way: 1 taken, 0 held

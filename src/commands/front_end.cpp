@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "base/diagnostics.hpp"
+#include "base/interrupt.hpp"
+#include "base/process.hpp"
 #include "base/settings.hpp"
 #include "commands/make_level.hpp"
 #include "commands/tokenize_flags.hpp"
@@ -290,7 +292,13 @@ int build_command(const char* program_name, int argc, char** argv) {
     }
     export_make_level();
     load_ancestor_locks();
-    return dispatch(program_name, options.targets);
+    catch_interrupts();
+    restore_child_signal();
+    const int status = dispatch(program_name, options.targets);
+    // Interrupted: the jobs have been stopped and cleaned up; the signal ends
+    // the process as it would have without being caught.
+    if (interrupt_signal() != 0) die_by_interrupt();
+    return status;
 }
 
 }  // namespace ombu

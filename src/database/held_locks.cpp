@@ -1,13 +1,17 @@
 #include "database/held_locks.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
 #include "base/paths.hpp"
+#include "base/process.hpp"
 
 namespace ombu {
 
@@ -51,6 +55,17 @@ std::string unescape(const std::string& text) {
     return plain;
 }
 
+// True when the lock file at lock.path is still the one named and some process
+// holds a lock on it. A lock that cannot be tested counts as held.
+bool locked_by_anyone(const held_lock& lock) {
+    const int fd = open(lock.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno != ENOENT;
+    lock_identity present;
+    bool held = identity_of(fd, present) && present == lock.id && try_lock_whole_file(fd, true) != 1;
+    close(fd);  // lets go of the lock taken by the test, if any
+    return held;
+}
+
 }  // namespace
 
 bool identity_of(int fd, lock_identity& id) {
@@ -81,7 +96,13 @@ void load_ancestor_locks() {
 }
 
 bool held_upstream(const lock_identity& id) {
-    return contains(ancestor_locks, id) || contains(judged_locks, id);
+    if (contains(judged_locks, id)) return true;
+    // An ancestor's lock counts only while somebody still holds it: a process
+    // that a script left running in the background may outlive the build.
+    for (const auto& lock : ancestor_locks) {
+        if (lock.id == id) return locked_by_anyone(lock);
+    }
+    return false;
 }
 
 std::vector<held_lock> upstream_locks() {

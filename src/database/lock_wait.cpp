@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "base/diagnostics.hpp"
+#include "base/interrupt.hpp"
 #include "base/paths.hpp"
 #include "base/process.hpp"
 #include "database/held_locks.hpp"
 #include "database/wait_notes.hpp"
+#include "jobserver/lend_slot.hpp"
 
 namespace ombu {
 
@@ -37,11 +40,9 @@ bool waits_lead_back(const std::string& wanted) {
     return false;
 }
 
-}  // namespace
 
-lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive) {
-    int taken = try_lock_whole_file(fd, exclusive);
-    if (taken != 0) return taken > 0 ? lock_wait::locked : lock_wait::failed;
+// Waits for the lock; see acquire_lock.
+lock_wait wait_for_lock(int fd, const std::string& lock_name, bool exclusive) {
     // Holding nothing, this process cannot be part of a cycle: just wait.
     if (upstream_locks().empty()) {
         return lock_whole_file(fd, exclusive) ? lock_wait::locked : lock_wait::failed;
@@ -53,11 +54,33 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive) {
     useconds_t pause = 2000;
     for (;;) {
         if (waits_lead_back(wanted)) return lock_wait::cycle;
+        if (interrupt_signal() != 0) {
+            errno = EINTR;
+            return lock_wait::failed;
+        }
         usleep(pause);
         pause = std::min<useconds_t>(pause * 2, 100000);
-        taken = try_lock_whole_file(fd, exclusive);
+        const int taken = try_lock_whole_file(fd, exclusive);
         if (taken != 0) return taken > 0 ? lock_wait::locked : lock_wait::failed;
     }
+}
+
+}  // namespace
+
+lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
+                       const char* program_name) {
+    const int taken = try_lock_whole_file(fd, exclusive);
+    if (taken != 0) return taken > 0 ? lock_wait::locked : lock_wait::failed;
+    const bool lent = lend_job_slot(program_name);
+    lock_wait outcome = wait_for_lock(fd, lock_name, exclusive);
+    const int wait_error = errno;
+    if (lent && !reclaim_job_slot(program_name) && outcome == lock_wait::locked) {
+        outcome = lock_wait::failed;  // interrupted while taking the slot back
+        errno = EINTR;
+    } else {
+        errno = wait_error;
+    }
+    return outcome;
 }
 
 void report_cycle(const char* program_name, const std::string& target) {

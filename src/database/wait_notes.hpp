@@ -1,7 +1,10 @@
 // Notes through which processes that wait for a lock while running under
 // upstream locks make their waits visible to one another: beside each held
 // lock file, a directory in which each such process leaves a file named by its
-// process id, holding the path of the lock it waits for.
+// process id, holding the path of the lock it waits for. A note counts only
+// while its writer holds it locked, that is, while the writer still waits: a
+// note left by a process that was killed, or whose id a later process reuses,
+// counts for nothing and is removed by the first reader that finds it.
 #pragma once
 
 #include <string>
@@ -19,12 +22,15 @@ public:
     wait_notes& operator=(const wait_notes&) = delete;
 
 private:
-    std::vector<std::string> directories_;
-    std::vector<std::string> files_;
+    struct note {
+        std::string directory;
+        std::string file;
+        int fd;  // holds the note's lock
+    };
+    std::vector<note> notes_;
 };
 
-// The locks waited for by the other processes that run under lock_path;
-// notes of processes that have ended are removed.
+// The locks waited for by the other processes that run under lock_path.
 std::vector<std::string> waited_for_under(const std::string& lock_path);
 
 }  // namespace ombu

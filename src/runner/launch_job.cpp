@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/diagnostics.hpp"
+#include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/layout.hpp"
@@ -56,7 +57,7 @@ launch_result lock_target(Job& job, const char* program_name,
     }
     lock_wait locked = lock_wait::locked;
     if (may_wait) {
-        locked = acquire_lock(fd, job.lock_name, true);
+        locked = acquire_lock(fd, job.lock_name, true, program_name);
     } else {
         const int taken = try_lock_whole_file(fd, true);
         if (taken == 0) {
@@ -69,7 +70,7 @@ launch_result lock_target(Job& job, const char* program_name,
         // Its holders wait for a lock held upstream of this process.
         if (locked == lock_wait::cycle) {
             report_cycle(program_name, job.target);
-        } else {
+        } else if (interrupt_signal() == 0) {
             report_file_error(program_name, job.lock_name, errno);
         }
         close_fd(fd);
@@ -78,6 +79,11 @@ launch_result lock_target(Job& job, const char* program_name,
     replace_fd(job.lock_fd, fd);
     return launch_result::launched;
 }
+
+// A launch that failed lets go of the lock at once: kept until the end of the
+// call, it could be what another process waits for while this one waits for
+// that process's lock, and neither wait would end.
+void release_lock(Job& job) { replace_fd(job.lock_fd, -1); }
 
 std::vector<char*> pointers_to(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
@@ -107,9 +113,15 @@ launch_result launch_job(Job& job, const char* program_name,
     const launch_result locked = lock_target(job, program_name, launched_locks, may_wait);
     if (locked != launch_result::launched) return locked;
 
-    const int pending_fd = open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777);
+    // A new pending file for every launch: a script's process left running
+    // by an earlier build that was killed still appends to the old one, whose
+    // records must never be committed.
+    unlink(job.pending_name.c_str());
+    const int pending_fd =
+        open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777);
     if (pending_fd < 0) {
         report_file_error(program_name, job.pending_name, errno);
+        release_lock(job);
         return launch_result::failed;
     }
 
@@ -121,6 +133,7 @@ launch_result launch_job(Job& job, const char* program_name,
     ombuparent_fd = saved_parent_fd;
     if (!found) {
         close_fd(pending_fd);
+        release_lock(job);
         return launch_result::failed;
     }
 

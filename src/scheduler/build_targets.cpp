@@ -1,5 +1,7 @@
 #include "scheduler/build_targets.hpp"
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <unordered_set>
 
 #include "base/diagnostics.hpp"
+#include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/layout.hpp"
@@ -32,6 +35,7 @@ struct job_loop {
     std::size_t next_to_start = 0;
     std::size_t next_to_await = 0;
     std::vector<lock_identity> launched_locks{};  // lock files of the jobs launched so far
+    bool deferred = false;  // the last launch was put off: await a job, not a token
     bool result = true;
 };
 
@@ -56,6 +60,10 @@ void trace_call(bool always, const char* program_name, const std::vector<const c
 void judge_names(bool always, const std::vector<const char*>& names, job_loop& loop) {
     std::unordered_set<std::string_view> seen;
     for (const char* name : names) {
+        if (interrupt_signal() != 0) {
+            loop.result = false;
+            return;
+        }
         if (names.size() > 1 && !seen.insert(name).second) continue;
         switch (needs_rebuild(always, loop.program_name, name)) {
             case rebuild_decision::up_to_date:
@@ -87,6 +95,7 @@ bool start_job(job_loop& loop) {
     const int fork_error = errno;
     if (launched == launch_result::busy) {
         vacate_job_slot(loop.program_name);
+        loop.deferred = true;
         return false;
     }
     ++loop.next_to_start;
@@ -103,6 +112,7 @@ bool start_job(job_loop& loop) {
             if (job.pid == -1) {
                 diagnostic_prefix(loop.program_name, "ERROR")
                     << job.script << ": " << std::strerror(fork_error) << '\n';
+                replace_fd(job.lock_fd, -1);  // as after a failed launch
                 vacate_job_slot(loop.program_name);
                 loop.result = false;
             }
@@ -110,8 +120,7 @@ bool start_job(job_loop& loop) {
         case launch_result::busy:
             break;
     }
-    // A failed launch may keep its lock until the end of the call, so another
-    // spelling of its target must not wait for it either.
+    // Another spelling of a target whose launch failed is not tried again.
     if (job.lock_known) loop.launched_locks.push_back(job.lock_id);
     return true;
 }
@@ -119,6 +128,7 @@ bool start_job(job_loop& loop) {
 // Starts jobs while slots are free. True when the loop is to await a job next.
 bool start_jobs(job_loop& loop) {
     for (;;) {
+        if (interrupt_signal() != 0) return true;
         if (!procure_job_slot(loop.program_name)) return loop.next_to_await != loop.next_to_start;
         if (!start_job(loop)) return true;
         if (loop.next_to_start == loop.jobs.size()) return true;
@@ -151,7 +161,16 @@ void await_job(job_loop& loop) {
     pid_t pid = -1;
     int child_end = 0;
     int status = 0;
-    if (wait_for_child(pid, child_end, status) <= 0) {
+    // While jobs wait to start, a token that another process gives back ends
+    // the wait as well as a child's end does: the slot is not left idle.
+    const bool may_start = loop.next_to_start != loop.jobs.size() && !loop.deferred &&
+                           jobserver_fds[0] != -1;
+    const int waited = may_start ? wait_for_child_or_input(jobserver_fds[0], pid, child_end, status)
+                                 : wait_for_child(pid, child_end, status);
+    if (waited == 2) return;
+    loop.deferred = false;
+    if (waited <= 0) {
+        if (errno == EINTR && interrupt_signal() != 0) return;  // the loop stops the jobs
         diagnostic_prefix(loop.program_name, "ERROR") << std::strerror(errno) << '\n';
         loop.result = false;
         abandon_running_jobs(loop);
@@ -174,8 +193,39 @@ void await_job(job_loop& loop) {
     }
 }
 
+// The process was interrupted: no job is started any more, the running
+// scripts get the signal, and each is reaped and ends as a failure whose
+// output and pending prerequisites file are removed.
+void stop_jobs(job_loop& loop) {
+    loop.result = false;
+    loop.jobs.resize(loop.next_to_start);  // the rest are never offered
+    for (std::size_t i = loop.next_to_await; i < loop.next_to_start; ++i) {
+        if (loop.jobs[i]->pid != -1) kill(loop.jobs[i]->pid, interrupt_signal());
+    }
+    while (any_running(loop)) {
+        pid_t pid = -1;
+        int child_end = 0;
+        int status = 0;
+        const int reaped = wait_for_child(pid, child_end, status);
+        if (reaped < 0 && errno == EINTR) continue;  // another signal: go on waiting
+        if (reaped <= 0) {
+            abandon_running_jobs(loop);
+            break;
+        }
+        if (Job* job = running_job(loop, pid)) {
+            job->pid = -1;
+            abandon_job(*job, loop.program_name, loop.result);
+        }
+    }
+    loop.next_to_await = loop.next_to_start;
+}
+
 void run_jobs(job_loop& loop) {
     do {
+        if (interrupt_signal() != 0) {
+            stop_jobs(loop);
+            return;
+        }
         const bool all_offered = loop.next_to_start == loop.jobs.size();
         if (!all_offered) trace(loop.program_name, "Jobs still available to start.\n");
         if (all_offered || loop.next_to_start != loop.next_to_await) {

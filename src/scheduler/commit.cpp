@@ -101,13 +101,29 @@ void commit_job(Job& job, const char* program_name, bool& result) {
         return;
     }
     process_fingerprints().forget(job.target);
-    if (std::rename(job.pending_name.c_str(), job.prerequisites_name.c_str()) != 0) {
+    // The old records go first and the new ones come last, so that a build
+    // killed at any instant leaves the old pair, the new pair, or a target
+    // without records, which the next build rebuilds: never new records beside
+    // the old target. The pending file keeps the name a target meanwhile, so
+    // it must be there before anything goes.
+    if (lstat(job.pending_name.c_str(), &status) != 0) {
         report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
+        abandon_commit(job, program_name, result);
+        return;
+    }
+    if (std::remove(job.prerequisites_name.c_str()) != 0 && errno != ENOENT) {
+        report_failure(program_name, job.prerequisites_name,
+                       ": Unable to remove database file: ", errno);
         abandon_commit(job, program_name, result);
         return;
     }
     if (std::rename(job.output_name.c_str(), job.target.c_str()) != 0) {
         report_failure(program_name, job.target, ": Unable to rename target file: ", errno);
+        abandon_commit(job, program_name, result);
+        return;
+    }
+    if (std::rename(job.pending_name.c_str(), job.prerequisites_name.c_str()) != 0) {
+        report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
         abandon_commit(job, program_name, result);
         return;
     }
@@ -122,6 +138,11 @@ void fail_job(Job& job, const char* program_name, bool& result) {
     remove_tree(job.output_name);
     result = false;
     release_job(job, program_name);
+}
+
+void abandon_job(Job& job, const char* program_name, bool& result) {
+    std::remove(job.pending_name.c_str());
+    fail_job(job, program_name, result);
 }
 
 }  // namespace ombu

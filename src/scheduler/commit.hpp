@@ -11,6 +11,9 @@ namespace ombu {
 void commit_job(Job& job, const char* program_name, bool& result);
 // For a script that failed, was killed or was stopped.
 void fail_job(Job& job, const char* program_name, bool& result);
+// For a script that was stopped because the build was interrupted: failed, and
+// its pending prerequisites file removed too.
+void abandon_job(Job& job, const char* program_name, bool& result);
 
 // True for a target that this process has rebuilt. Its modification time can
 // equal the one recorded by an earlier build within the same second although

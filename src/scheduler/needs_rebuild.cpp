@@ -93,7 +93,7 @@ std::optional<rebuild_decision> open_prerequisites(const char* program_name, con
         report_cycle(program_name, target);
         return rebuild_decision::cycle;
     }
-    switch (acquire_lock(fd, database_path(target, lock_suffix), false)) {
+    switch (acquire_lock(fd, database_path(target, lock_suffix), false, program_name)) {
         case lock_wait::locked:
             break;
         case lock_wait::cycle:

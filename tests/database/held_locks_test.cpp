@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "base/process.hpp"
 #include "database/lock_wait.hpp"
+#include "jobserver/jobserver.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {
@@ -90,6 +92,9 @@ TEST_F(HeldLocks, TheEntryHandsEveryHeldLockToTheNextBuild) {
     ASSERT_EQ(entry.rfind("OMBULOCKS=", 0), 0u);
     setenv(held_locks_variable, entry.c_str() + 10, 1);
     load_ancestor_locks();
+    // The ancestors hold them: the judging shared, the job exclusive.
+    const int judged_fd = open_locked_shared(AT_FDCWD, judged.c_str());
+    const int job_fd = open_locked_exclusive(AT_FDCWD, job.c_str());
     EXPECT_TRUE(held_upstream(judged_id));
     EXPECT_TRUE(held_upstream(job_id));
     EXPECT_FALSE(held_upstream(other_id));
@@ -97,13 +102,50 @@ TEST_F(HeldLocks, TheEntryHandsEveryHeldLockToTheNextBuild) {
     EXPECT_EQ(held_locks_entry(other_id, ".ombu/other.prereqs.lock")
                   .find(entry.substr(10)),
               10u);
+    // Once the ancestors have let go (a process left running by a script
+    // outlives the build), their locks count for nothing.
+    close(job_fd);
+    EXPECT_FALSE(held_upstream(job_id));
+    EXPECT_TRUE(held_upstream(judged_id));
+    close(judged_fd);
+    EXPECT_FALSE(held_upstream(judged_id));
 }
 
 TEST_F(HeldLocks, MalformedEntriesAreSkipped) {
-    setenv(held_locks_variable, " x:1:/p 5:6 7:8:/ok :: 9:", 1);
+    const std::string path = scratch_.path() + "/.ombu/ok.prereqs.lock";
+    const lock_identity id = identity_of_path(path);
+    const int held = open_locked_exclusive(AT_FDCWD, path.c_str());
+    const std::string good = std::to_string(id.device) + ":" + std::to_string(id.inode) + ":" + path;
+    setenv(held_locks_variable, (" x:1:/p 5:6 " + good + " :: 9:").c_str(), 1);
     load_ancestor_locks();
-    EXPECT_TRUE(held_upstream({7, 8}));
+    EXPECT_TRUE(held_upstream(id));
     EXPECT_FALSE(held_upstream({5, 6}));
+    close(held);
+}
+
+// A child process that waits, as a build does, under a note naming wanted in
+// directory: it holds the note locked until it is killed.
+pid_t note_elsewhere(const std::string& directory, const std::string& wanted) {
+    int ready[2];
+    EXPECT_EQ(pipe(ready), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        mkdir(directory.c_str(), 0777);
+        const std::string note = directory + "/" + std::to_string(getpid());
+        const int fd = open(note.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+        const bool written = fd >= 0 && lock_whole_file(fd, true) &&
+                             write(fd, wanted.data(), wanted.size()) ==
+                                 static_cast<ssize_t>(wanted.size());
+        (void)!write(ready[1], written ? "y" : "n", 1);
+        pause();
+        _exit(0);
+    }
+    char answer = 0;
+    EXPECT_EQ(read(ready[0], &answer, 1), 1);
+    EXPECT_EQ(answer, 'y');
+    close(ready[0]);
+    close(ready[1]);
+    return pid;
 }
 
 TEST_F(HeldLocks, WaitsForALockAndTakesItWhenReleased) {
@@ -112,7 +154,7 @@ TEST_F(HeldLocks, WaitsForALockAndTakesItWhenReleased) {
     const pid_t holder = hold_lock_elsewhere(path);
     const pid_t releaser = release_later(holder);
     const int fd = open_lock_file(AT_FDCWD, path.c_str());
-    EXPECT_EQ(acquire_lock(fd, path, true), lock_wait::locked);
+    EXPECT_EQ(acquire_lock(fd, path, true, "ombu"), lock_wait::locked);
     close(fd);
     waitpid(releaser, nullptr, 0);
     waitpid(holder, nullptr, 0);
@@ -122,24 +164,62 @@ TEST_F(HeldLocks, WaitsForALockAndTakesItWhenReleased) {
 
 TEST_F(HeldLocks, AWaitThatLeadsBackUpstreamIsACycle) {
     // This process runs under u's lock and wants t's; t's holder runs a
-    // process that waits, under t, for u.
-    const std::string wanted = ".ombu/t.prereqs.lock";
-    const std::string upstream = ".ombu/u.prereqs.lock";
-    push_judged_lock(identity_of_path(upstream), upstream);
-    const pid_t holder = hold_lock_elsewhere(wanted);
-    put_file(wanted + ".waits/" + std::to_string(holder), scratch_.path() + "/" + upstream);
+    // process that waits, under t, for u. The path of u may hold any byte.
+    for (const std::string upstream : {".ombu/u.prereqs.lock", ".ombu/u\nv.prereqs.lock"}) {
+        SCOPED_TRACE(upstream);
+        const std::string wanted = ".ombu/t.prereqs.lock";
+        const std::string notes = wanted + ".waits";
+        clear_held_locks();
+        push_judged_lock(identity_of_path(upstream), upstream);
+        const pid_t holder = hold_lock_elsewhere(wanted);
+        const pid_t waiter = note_elsewhere(notes, scratch_.path() + "/" + upstream);
 
-    const int fd = open_lock_file(AT_FDCWD, wanted.c_str());
-    EXPECT_EQ(acquire_lock(fd, wanted, false), lock_wait::cycle);
-    // A note of a process that has ended counts for nothing.
-    end(holder);
-    const pid_t other_holder = hold_lock_elsewhere(wanted);
-    const pid_t releaser = release_later(other_holder);
-    put_file(wanted + ".waits/" + std::to_string(holder), scratch_.path() + "/" + upstream);
-    EXPECT_EQ(acquire_lock(fd, wanted, false), lock_wait::locked);
+        const int fd = open_lock_file(AT_FDCWD, wanted.c_str());
+        EXPECT_EQ(acquire_lock(fd, wanted, false, "ombu"), lock_wait::cycle);
+        // Once the waiter has gone (killed, say), its note counts for nothing,
+        // even when its process id is taken again, and it is removed.
+        end(waiter);
+        const pid_t releaser = release_later(holder);
+        EXPECT_EQ(acquire_lock(fd, wanted, false, "ombu"), lock_wait::locked);
+        EXPECT_NE(access((notes + "/" + std::to_string(waiter)).c_str(), F_OK), 0);
+        close(fd);
+        waitpid(releaser, nullptr, 0);
+        waitpid(holder, nullptr, 0);
+    }
+}
+
+// While it waits for a lock, a process lends its job slot: with no token in
+// the pipe, the holder's releaser can take one, and gives it back.
+TEST_F(HeldLocks, AWaitLendsTheJobSlot) {
+    const std::string path = ".ombu/t.prereqs.lock";
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    jobserver_fds[0] = pipe_fds[0];
+    jobserver_fds[1] = pipe_fds[1];
+    const pid_t holder = hold_lock_elsewhere(path);
+    const pid_t releaser = fork();
+    if (releaser == 0) {
+        pollfd query = {pipe_fds[0], POLLIN, 0};
+        char token = 0;
+        const bool lent = poll(&query, 1, 30000) == 1 && read(pipe_fds[0], &token, 1) == 1;
+        kill(holder, SIGKILL);
+        usleep(100000);
+        (void)!write(pipe_fds[1], &token, 1);
+        _exit(lent ? 0 : 1);
+    }
+    const int fd = open_lock_file(AT_FDCWD, path.c_str());
+    EXPECT_EQ(acquire_lock(fd, path, true, "ombu"), lock_wait::locked);
     close(fd);
-    waitpid(releaser, nullptr, 0);
-    waitpid(other_holder, nullptr, 0);
+    int status = -1;
+    waitpid(releaser, &status, 0);
+    EXPECT_EQ(status, 0) << "no slot was lent";
+    waitpid(holder, nullptr, 0);
+    // The slot was taken back: the pipe is empty again.
+    pollfd query = {pipe_fds[0], POLLIN, 0};
+    EXPECT_EQ(poll(&query, 1, 0), 0);
+    jobserver_fds[0] = jobserver_fds[1] = -1;
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
 }
 
 }  // namespace
