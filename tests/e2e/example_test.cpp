@@ -13,18 +13,6 @@
 namespace ombu_test {
 namespace {
 
-namespace fs = std::filesystem;
-
-// Copies the example's sources (not what an earlier build left there).
-void copy_example(const std::string& to) {
-    for (const auto& entry : fs::directory_iterator(std::string(OMBU_SOURCE_DIR) + "/examples/hello")) {
-        std::string ext = entry.path().extension().string();
-        if (entry.is_regular_file() && (ext == ".c" || ext == ".h" || ext == ".do")) {
-            fs::copy_file(entry.path(), to + "/" + entry.path().filename().string());
-        }
-    }
-}
-
 // Moves a file's modification time forward, as an edit in a later second would.
 void age_forward(const std::string& path, int seconds) {
     struct stat status;
@@ -36,7 +24,7 @@ void age_forward(const std::string& path, int seconds) {
 class ExampleBuild : public ::testing::Test {
 protected:
     void SetUp() override {
-        copy_example(dir.path());
+        copy_example("hello", dir.path());
         // A compiler that logs what it is asked to make.
         write_file(dir / "logging-cc",
                    "#!/bin/sh\n"

@@ -3,6 +3,7 @@
 #include "support/scratch.hpp"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -167,6 +168,35 @@ std::string read_file(const std::string& path) {
 bool exists(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;
+}
+
+void copy_example(const std::string& name, const std::string& to) {
+    const std::string from = std::string(OMBU_SOURCE_DIR) + "/examples/" + name;
+    std::vector<std::string> ignored;
+    std::istringstream patterns(read_file(from + "/.gitignore"));
+    for (std::string line; std::getline(patterns, line);) {
+        if (!line.empty() && line[0] != '#' && line[0] != '!') ignored.push_back(line);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(from)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string file = entry.path().filename().string();
+        bool skip = false;
+        for (const auto& pattern : ignored) skip = skip || fnmatch(pattern.c_str(), file.c_str(), 0) == 0;
+        if (!skip) std::filesystem::copy_file(entry.path(), to + "/" + file);
+    }
+}
+
+std::vector<std::string> rebuilt_targets(const std::string& diagnostics) {
+    std::vector<std::string> targets;
+    std::istringstream lines(diagnostics);
+    const std::string info = ": INFO: ", done = ": Ombune.";
+    for (std::string line; std::getline(lines, line);) {
+        const auto start = line.find(info);
+        if (start == std::string::npos || !line.ends_with(done)) continue;
+        targets.push_back(line.substr(start + info.size(),
+                                      line.size() - done.size() - start - info.size()));
+    }
+    return targets;
 }
 
 }  // namespace ombu_test

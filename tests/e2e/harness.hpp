@@ -51,4 +51,12 @@ void write_file(const std::string& path, const std::string& content, unsigned mo
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
 
+// Copies the files of examples/<name> of the source tree into the directory
+// to, leaving out what the example's .gitignore names: the outputs of a
+// build made in the source tree.
+void copy_example(const std::string& name, const std::string& to);
+
+// The targets that a build reported as rebuilt ("<target>: Ombune.").
+std::vector<std::string> rebuilt_targets(const std::string& diagnostics);
+
 }  // namespace ombu_test

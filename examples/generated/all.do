@@ -1,0 +1,2 @@
+#!/bin/sh -e
+ombu-ifchange squares

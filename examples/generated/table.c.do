@@ -1,0 +1,4 @@
+#!/bin/sh -e
+# Generated source: whatever gen writes. A new gen rebuilds it.
+ombu-ifchange gen
+./gen > "$3"
