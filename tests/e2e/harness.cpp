@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -197,6 +198,17 @@ std::vector<std::string> rebuilt_targets(const std::string& diagnostics) {
                                       line.size() - done.size() - start - info.size()));
     }
     return targets;
+}
+
+int most_at_once(const std::string& log) {
+    std::istringstream lines(log);
+    std::string word, name;
+    int running = 0, most = 0;
+    while (lines >> word >> name) {
+        running += word == "start" ? 1 : -1;
+        most = std::max(most, running);
+    }
+    return most;
 }
 
 }  // namespace ombu_test

@@ -59,4 +59,8 @@ void copy_example(const std::string& name, const std::string& to);
 // The targets that a build reported as rebuilt ("<target>: Ombune.").
 std::vector<std::string> rebuilt_targets(const std::string& diagnostics);
 
+// The most scripts that were inside their work at once, from the "start NAME"
+// and "end NAME" lines they appended to a log.
+int most_at_once(const std::string& log);
+
 }  // namespace ombu_test

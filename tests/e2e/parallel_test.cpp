@@ -14,19 +14,6 @@
 namespace ombu_test {
 namespace {
 
-// The most scripts that were inside their work at once, from the "start" and
-// "end" lines they appended to the log.
-int most_at_once(const std::string& log) {
-    std::istringstream lines(log);
-    std::string word, name;
-    int running = 0, most = 0;
-    while (lines >> word >> name) {
-        running += word == "start" ? 1 : -1;
-        most = std::max(most, running);
-    }
-    return most;
-}
-
 int count_lines(const std::string& text, const std::string& word) {
     std::istringstream lines(text);
     std::string line;

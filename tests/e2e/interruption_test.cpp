@@ -1,0 +1,118 @@
+// Interrupted builds: a signal stops a build cleanly and is passed on; a kill
+// at any instant, even between the steps of a commit, leaves nothing that a
+// later build takes for up to date; records written by a killed build's
+// leftover processes are never committed.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/harness.hpp"
+
+namespace ombu_test {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Shell words that wait until file exists, for at most 20 seconds.
+std::string wait_for(const std::string& file) {
+    return "for i in $(seq 200); do [ -e " + file + " ] && break; sleep 0.1; done; ";
+}
+
+// A shell command line run with a guard against a build that never ends.
+run_result guarded(const std::string& command, const std::string& dir) {
+    return run_program({"timeout", "120", "sh", "-c", command}, dir);
+}
+
+// SIGINT, SIGTERM and SIGHUP of the build alone: no further script starts, the
+// running one gets the signal, its output and pending prerequisites file go,
+// and the build dies by the same signal.
+TEST(Interruption, ASignalStopsTheBuildAndIsPassedOn) {
+    const struct {
+        const char* name;
+        int number;
+    } signals[] = {{"INT", 2}, {"TERM", 15}, {"HUP", 1}};
+    for (const auto& signal : signals) {
+        SCOPED_TRACE(signal.name);
+        temp_dir dir;
+        write_file(dir / "t.do",
+                   "#!/bin/sh\ntrap 'echo $1 > got; kill $!; exit 1' " + std::string(signal.name) +
+                       "\nombu-ifchange t.src\necho partial > $3\ntouch started\n"
+                       "sleep 30 >/dev/null 2>&1 & wait\n",
+                   0755);
+        write_file(dir / "t.src", "");
+        write_file(dir / "u.do", "#!/bin/sh\necho u > $3\n", 0755);
+        // A shell's background job ignores SIGINT; env gives the build back the
+        // default action, which it then catches.
+        run_result r = guarded("(exec env --default-signal=INT ombu t u 2>build.err) & build=$!; " +
+                                   wait_for("started") + "kill -" + signal.name +
+                                   " $build; wait $build; echo $?",
+                               dir.path());
+        EXPECT_EQ(r.out, std::to_string(128 + signal.number) + "\n") << read_file(dir / "build.err");
+        EXPECT_EQ(read_file(dir / "got"), "t\n");
+        EXPECT_FALSE(exists(dir / "t.doing"));
+        EXPECT_FALSE(exists(dir / ".ombu/t.prereqs.build"));
+        EXPECT_FALSE(exists(dir / "u")) << "a script started after the signal";
+        EXPECT_EQ(read_file(dir / "build.err"), "ombu: ERROR: t: Not done.\n");
+    }
+}
+
+// The build alone is killed while its script runs; the script's processes live
+// on and one of them records a prerequisite late. The next build of the target
+// commits its own records only.
+TEST(Interruption, RecordsOfAKilledBuildsLeftoversAreNeverCommitted) {
+    temp_dir dir;
+    write_file(dir / "t.do",
+               "#!/bin/sh -e\n"
+               "if [ ! -e again ]; then\n"
+               "    (sleep 2; ombu-ifchange late.src; touch late.done) &\n"
+               "    touch started; sleep 4\n"
+               "fi\n"
+               "ombu-ifchange t.src\necho t > $3\n",
+               0755);
+    write_file(dir / "t.src", "");
+    write_file(dir / "late.src", "");
+    run_result r = guarded("ombu t 2>/dev/null & build=$!; " + wait_for("started") +
+                               "kill -KILL $build; touch again; ombu t; " + wait_for("late.done") +
+                               "sleep 3",  // the first script's own end
+                           dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(exists(dir / "late.done"));
+    const std::string records = read_file(dir / ".ombu/t.prereqs");
+    EXPECT_TRUE(contains(records, " t.src\n")) << records;
+    EXPECT_FALSE(contains(records, "late.src")) << records;
+}
+
+// A kill between the steps of a commit: strace holds the build in one of its
+// renames while it is killed. Whatever the instant, the next build brings the
+// target up to date from its present source.
+TEST(Interruption, AKillInTheMiddleOfACommitLeavesNoStaleTarget) {
+    temp_dir probe;
+    if (run_shell("strace -o /dev/null true", probe.path()).status != 0) {
+        GTEST_SKIP() << "strace is missing or cannot trace here";
+    }
+    for (const char* rename : {"1", "2"}) {
+        SCOPED_TRACE(rename);
+        temp_dir dir;
+        write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange t\n", 0755);
+        write_file(dir / "t.do", "#!/bin/sh -e\nombu-ifchange t.src\ncat t.src > $3\n", 0755);
+        write_file(dir / "t.src", "old\n");
+        ASSERT_EQ(run_shell("timeout 60 ombu all", dir.path()).status, 0);
+        write_file(dir / "t.src", "new\n");
+        // The rename is delayed by 3 s on entry, and the build killed within.
+        run_result killed = guarded(
+            std::string("strace -o /dev/null -e inject=rename:delay_enter=3000000:when=") + rename +
+                " ombu all 2>/dev/null & build=$!; sleep 1.5; kill -KILL $build; wait",
+            dir.path());
+        ASSERT_EQ(killed.status, 0) << killed.err;
+        run_result next = run_shell("timeout 60 ombu all", dir.path());
+        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_EQ(read_file(dir / "t"), "new\n");
+        EXPECT_EQ(run_shell("timeout 60 ombu-ifchange t", dir.path()).err,
+                  "ombu-ifchange: ERROR: Not invoked within a .do script.\n");
+    }
+}
+
+}  // namespace
+}  // namespace ombu_test
