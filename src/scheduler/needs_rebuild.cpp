@@ -42,12 +42,7 @@ std::unordered_set<std::string> known_sources;
 // is left alone for a name known already).
 bool is_source(const std::string& name, bool& present) {
     if (known_sources.count(name) != 0) return true;
-    present = exists(name);
-    if (!present) return false;
-    for (const char* suffix :
-         {prerequisites_suffix, prerequisites_ne_suffix, pending_suffix, pending_ne_suffix}) {
-        if (exists(database_path(name, suffix))) return false;
-    }
+    if (!is_source_listed(name, present)) return false;
     known_sources.insert(name);
     return true;
 }
@@ -229,7 +224,10 @@ rebuild_decision decide(bool rebuild) {
 
 }  // namespace
 
-void forget_known_sources() { known_sources.clear(); }
+void forget_known_sources() {
+    known_sources.clear();
+    forget_database_listings();
+}
 
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
     if (is_directory_reference(name)) return rebuild_decision::up_to_date;
