@@ -21,6 +21,13 @@ std::string database_path(const std::string& target, const char* suffix);
 // True when name exists and none of its four database files exists.
 bool is_source_file(const std::string& name);
 
+// is_source_file answered, where it safely can, from one listing per database
+// directory kept for the process; present tells whether the name exists.
+bool is_source_listed(const std::string& name, bool& present);
+
+// Forgets the listings (for a process that changes its working directory).
+void forget_database_listings();
+
 // Makes path and its missing ancestors, parents first; reports nothing.
 void make_directories(const std::string& path);
 

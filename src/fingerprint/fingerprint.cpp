@@ -45,7 +45,8 @@ digest content_digest(const std::string& name) {
 
 }  // namespace
 
-fingerprint make_fingerprint(const std::string& name, const fingerprint* previous) {
+fingerprint make_fingerprint(const std::string& name, const fingerprint* previous,
+                             std::int64_t unchanged_before) {
     fingerprint print;
     struct stat status;
     if (lstat(name.c_str(), &status) != 0) return print;
@@ -58,21 +59,26 @@ fingerprint make_fingerprint(const std::string& name, const fingerprint* previou
         print.type = regular_file;
         // Only the time is compared: an unchanged time means an unchanged
         // file, whatever kind previous recorded.
-        print.hash = previous != nullptr && previous->timestamp == print.timestamp
+        print.hash = previous != nullptr && previous->timestamp == print.timestamp &&
+                             status.st_ctime < unchanged_before
                          ? previous->hash
                          : content_digest(name);
     }
     return print;
 }
 
-const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous) {
+const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous,
+                                             std::int64_t unchanged_before) {
     auto found = entries_.find(name);
     if (found == entries_.end())
-        found = entries_.emplace(name, make_fingerprint(name, previous)).first;
+        found = entries_.emplace(name, make_fingerprint(name, previous, unchanged_before)).first;
     return found->second;
 }
 
-void fingerprint_cache::forget(const std::string& name) { entries_.erase(name); }
+void fingerprint_cache::forget(const std::string& name) {
+    entries_.erase(name);
+    forgotten_.insert(name);
+}
 
 fingerprint_cache& process_fingerprints() {
     static fingerprint_cache cache;

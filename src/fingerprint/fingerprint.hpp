@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
+#include <set>
 #include <string>
 
 #include "fingerprint/cubehash.hpp"
@@ -17,6 +19,8 @@ enum fingerprint_type : std::int32_t {
     regular_file = 3,
 };
 
+inline constexpr std::int64_t no_time_limit = std::numeric_limits<std::int64_t>::max();
+
 struct fingerprint {
     std::int32_t type = absent;
     std::int64_t timestamp = -1;  // whole seconds; -1 when absent
@@ -24,18 +28,26 @@ struct fingerprint {
 };
 
 // lstat-based fingerprint. When previous is given and its timestamp equals the
-// file's, its hash is reused and the file is not read.
-fingerprint make_fingerprint(const std::string& name, const fingerprint* previous = nullptr);
+// file's, its hash is reused and the file is not read; with unchanged_before,
+// only when the file's status also last changed before that second.
+fingerprint make_fingerprint(const std::string& name, const fingerprint* previous = nullptr,
+                             std::int64_t unchanged_before = no_time_limit);
 
 class fingerprint_cache {
 public:
     // The cached fingerprint of name; made (with previous) on the first lookup.
     // The reference stays valid until the name is forgotten.
-    const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr);
+    const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr,
+                              std::int64_t unchanged_before = no_time_limit);
     void forget(const std::string& name);
+    bool contains(const std::string& name) const { return entries_.count(name) != 0; }
+    // True for a name forgotten in this process (a target rebuilt here): what
+    // an earlier record says of it no longer holds.
+    bool forgotten(const std::string& name) const { return forgotten_.count(name) != 0; }
 
 private:
     std::map<std::string, fingerprint> entries_;
+    std::set<std::string> forgotten_;
 };
 
 // The one cache of this process.

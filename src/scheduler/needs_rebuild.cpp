@@ -42,12 +42,7 @@ std::unordered_set<std::string> known_sources;
 // is left alone for a name known already).
 bool is_source(const std::string& name, bool& present) {
     if (known_sources.count(name) != 0) return true;
-    present = exists(name);
-    if (!present) return false;
-    for (const char* suffix :
-         {prerequisites_suffix, prerequisites_ne_suffix, pending_suffix, pending_ne_suffix}) {
-        if (exists(database_path(name, suffix))) return false;
-    }
+    if (!is_source_listed(name, present)) return false;
     known_sources.insert(name);
     return true;
 }
@@ -197,12 +192,58 @@ void report_difference(const char* program_name, const char* target,
     }
 }
 
+// The file system's present time, read by stamping the lock file (held, and
+// otherwise unused) with it; nothing when that fails.
+std::optional<struct timespec> file_system_now(int lock_fd) {
+    const struct timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    struct stat status;
+    if (futimens(lock_fd, now) != 0 || fstat(lock_fd, &status) != 0) return std::nullopt;
+    return status.st_mtim;
+}
+
+// Records whose time is not earlier than the second in which they were
+// written are judged by their contents. Once such a record has been confirmed
+// by a hash taken after a moment whose second is later than its time, every
+// later change of the file gives it a later time, so the records may count as
+// written in that moment: the prerequisites file's time is moved there, and
+// later judgements trust the time again. The moment is taken before the hashes
+// and the file is touched only when every record matched; a crash in between
+// leaves the records unsettled, as before.
+struct settling {
+    std::optional<struct timespec> since;  // the moment, when there is anything to settle
+    bool possible = false;
+};
+
+bool needs_contents(const prerequisite_record& record, const prerequisites_reading& reading) {
+    return record.print.type == regular_file && record.print.timestamp >= reading.written_at &&
+           !committed_here(record.name);
+}
+
+settling begin_settling(const prerequisites_reading& reading,
+                        const std::vector<prerequisite_record>& records) {
+    settling settle;
+    for (const auto& record : records) {
+        if (!needs_contents(record, reading)) continue;
+        settle.since = file_system_now(reading.lock_fd);
+        settle.possible = settle.since.has_value();
+        break;
+    }
+    return settle;
+}
+
+void finish_settling(const char* target, const settling& settle) {
+    if (!settle.possible) return;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, *settle.since};
+    utimensat(AT_FDCWD, database_path(target, prerequisites_suffix).c_str(), times, 0);
+}
+
 // Compares every recorded fingerprint with the present one, up to the first
 // difference (every one with the keep-going flag).
 bool prerequisites_current(const char* program_name, const char* target,
                            const prerequisites_reading& reading,
                            const std::vector<prerequisite_record>& records) {
     bool current = true;
+    settling settle = begin_settling(reading, records);
     for (const auto& record : records) {
         // Only a regular file's record has a hash to lend; any other, lent to a
         // name that is a regular file now, would give it a zero hash. A target
@@ -213,13 +254,20 @@ bool prerequisites_current(const char* program_name, const char* target,
             record.print.timestamp < reading.written_at && !committed_here(record.name);
         const fingerprint* previous =
             record.print.type == regular_file && trust_time ? &record.print : nullptr;
+        // Only a hash taken now, after the settling moment, can settle a record.
+        const bool fresh = !process_fingerprints().contains(record.name);
         const fingerprint& present = process_fingerprints().lookup(record.name, previous);
         const difference found = compare(record.print, present, trust_time);
+        if (settle.possible && needs_contents(record, reading)) {
+            settle.possible = fresh && found == difference::none &&
+                              present.timestamp < settle.since->tv_sec;
+        }
         if (found == difference::none) continue;
         current = false;
         if (verbose_flag) report_difference(program_name, target, record, present, found);
         if (!keep_going_flag) break;
     }
+    if (current) finish_settling(target, settle);
     return current;
 }
 
@@ -229,7 +277,10 @@ rebuild_decision decide(bool rebuild) {
 
 }  // namespace
 
-void forget_known_sources() { known_sources.clear(); }
+void forget_known_sources() {
+    known_sources.clear();
+    forget_database_listings();
+}
 
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
     if (is_directory_reference(name)) return rebuild_decision::up_to_date;

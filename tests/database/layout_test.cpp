@@ -73,6 +73,47 @@ TEST(IsSourceFile, NamesInSubdirectories) {
     EXPECT_FALSE(is_source_file("./src/b.o"));  // .ombu/./src/b.o.prereqs is the same file
 }
 
+TEST(IsSourceListed, AgreesWithTheTestOfEachFile) {
+    struct case_t {
+        const char* what;
+        std::function<void()> setup;
+    } cases[] = {
+        {"missing name", [] {}},
+        {"plain file", [] { put_file("foo"); }},
+        {"with prerequisites", [] { put_file("foo"); put_file(".ombu/foo.prereqs"); }},
+        {"with .prereqsne.build", [] { put_file("foo"); put_file(".ombu/foo.prereqsne.build"); }},
+        {"database file a dangling link", [] { put_file("foo"); (void)!symlink("no", ".ombu/foo.prereqs"); }},
+        {"dangling symbolic link", [] { (void)!symlink("nowhere", "foo"); }},
+        {"in a subdirectory", [] { put_file("foo"); put_file(".ombu/sub/foo.prereqs"); }},
+    };
+    for (const auto& c : cases) {
+        scratch_directory scratch;
+        forget_database_listings();
+        mkdir(".ombu", 0777);
+        c.setup();
+        bool present = false;
+        EXPECT_EQ(is_source_listed("foo", present), is_source_file("foo")) << c.what;
+        EXPECT_EQ(present, access("foo", F_OK) == 0) << c.what;
+    }
+    forget_database_listings();
+}
+
+// A target built after the listing was read: its database file came first,
+// and the name changed after the listing, so the name is asked afresh.
+TEST(IsSourceListed, ATargetBuiltAfterTheListingIsNoSource) {
+    scratch_directory scratch;
+    forget_database_listings();
+    put_file("a");
+    put_file(".ombu/a.prereqs");
+    bool present = false;
+    EXPECT_FALSE(is_source_listed("a", present));  // the listing is read here
+    put_file(".ombu/b.prereqs.build");
+    put_file("b");
+    EXPECT_FALSE(is_source_listed("b", present));
+    EXPECT_TRUE(present);
+    forget_database_listings();
+}
+
 TEST(MakeDirectories, MakesParentsFirstAndIgnoresFailures) {
     scratch_directory scratch;
     make_directories(".ombu/a/b");

@@ -193,6 +193,38 @@ TEST_F(NeedsRebuild, ARecordFromTheSecondItWasWrittenIsJudgedByContents) {
     }
 }
 
+// A record from the second its file was written, confirmed by a hash taken in
+// a later second, settles: the file's time moves on, and from then on the
+// record's time is trusted again. A record that does not match settles nothing.
+TEST_F(NeedsRebuild, ARecordConfirmedByItsContentsSettles) {
+    const std::string f_empty = "f" + empty_hash + " 3e8 p\n";  // recorded at 1000
+    struct case_t {
+        const char* content;
+        rebuild_decision decision;
+    } cases[] = {{"", up_to_date}, {"changed", rebuild}};
+    for (const auto& c : cases) {
+        scratch_directory scratch;
+        process_fingerprints().forget("p");
+        forget_known_sources();
+        put_file("p", c.content);
+        set_mtime("p", 1000);
+        target_with(f_empty);
+        set_mtime(".ombu/t.prereqs", 1000);
+        EXPECT_EQ(needs_rebuild(false, "ombu", "t"), c.decision) << c.content;
+        struct stat status;
+        ASSERT_EQ(stat(".ombu/t.prereqs", &status), 0);
+        EXPECT_EQ(status.st_mtime > 1000, c.decision == up_to_date) << c.content;
+        if (c.decision == rebuild) continue;
+
+        // Settled: the time is trusted, as for any record older than its file.
+        put_file("p", "changed");
+        set_mtime("p", 1000);
+        process_fingerprints().forget("p");
+        EXPECT_EQ(needs_rebuild(false, "ombu", "t"), up_to_date);
+    }
+    process_fingerprints().forget("p");
+}
+
 TEST_F(NeedsRebuild, TargetMissingOrWithoutPrerequisitesFile) {
     const judging missing = judge([] { put_file(".ombu/t.prereqs"); }, true);
     EXPECT_EQ(missing.decision, rebuild);
