@@ -3,6 +3,8 @@
 
 #include <sys/types.h>
 
+#include <ctime>
+
 #include <string>
 
 #include "database/held_locks.hpp"
@@ -27,6 +29,7 @@ public:
     int lock_fd = -1;                // holds the exclusive lock while the job runs
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
+    timespec started_at{};           // when the launch started the script
 };
 
 }  // namespace ombu

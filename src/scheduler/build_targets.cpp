@@ -17,6 +17,7 @@
 #include "jobserver/jobserver.hpp"
 #include "runner/job.hpp"
 #include "runner/launch_job.hpp"
+#include "runner/script_hints.hpp"
 #include "scheduler/commit.hpp"
 #include "scheduler/needs_rebuild.hpp"
 
@@ -190,6 +191,10 @@ void await_job(job_loop& loop) {
         commit_job(*job, loop.program_name, loop.result);
     } else {
         fail_job(*job, loop.program_name, loop.result);
+        // 255: the exit of a child that could not start the script.
+        if (child_end == child_exited && status == 255) {
+            hint_unstartable_script(loop.program_name, *job);
+        }
     }
 }
 

@@ -17,6 +17,7 @@
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"
 #include "jobserver/jobserver.hpp"
+#include "runner/script_hints.hpp"
 
 namespace ombu {
 
@@ -90,6 +91,7 @@ void commit_job(Job& job, const char* program_name, bool& result) {
     if (lstat(job.output_name.c_str(), &status) != 0) {
         // The script wrote nothing: the target becomes an empty file. A failure
         // here shows when the output is renamed.
+        hint_target_written_directly(program_name, job);
         const int fd =
             open(job.output_name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd >= 0) close_fd(fd);

@@ -84,9 +84,15 @@ TEST(ScriptSearch, ScriptsThatCannotRun) {
         unsigned mode;
         std::vector<std::string> errors;
     } cases[] = {
-        {"no script", nullptr, 0, {"ombu: ERROR: hello: Cannot find .do file to use."}},
+        {"no script", nullptr, 0,
+         {"ombu: ERROR: hello: Cannot find .do file to use.",
+          "ombu: INFO: hello: No file of this name exists either: is the name misspelt?"}},
         {"not executable", "#!/bin/sh\necho hi > \"$3\"\n", 0644,
-         {"hello.do: Permission denied", "ombu: ERROR: hello: Not done."}},
+         {"hello.do: Permission denied", "ombu: ERROR: hello: Not done.",
+          "ombu: INFO: hello.do: Scripts must be executable: chmod +x on it lets ombu start it."}},
+        {"no interpreter line", "echo hi > \"$3\"\n", 0755,
+         {"hello.do: Exec format error", "ombu: ERROR: hello: Not done.",
+          "ombu: INFO: hello.do: A script's first line names its interpreter, as in #!/bin/sh."}},
         {"missing interpreter", "#!/no/such/shell\n", 0755,
          {"hello.do: No such file or directory", "ombu: ERROR: hello: Not done."}},
     };
@@ -103,6 +109,24 @@ TEST(ScriptSearch, ScriptsThatCannotRun) {
         EXPECT_FALSE(exists(dir / "hello"));
         EXPECT_FALSE(exists(dir / "hello.doing"));
     }
+}
+
+// A script that writes its target by name, not "$3", gets a hint: the empty
+// output replaces what it wrote. One that writes nothing at all (a target that
+// only gathers others) gets none.
+TEST(ScriptLaunch, ATargetWrittenDirectlyIsPointedOut) {
+    temp_dir dir;
+    write_file(dir / "prog.do", "#!/bin/sh\necho built > prog\n", 0755);
+    write_file(dir / "all.do", "#!/bin/sh\nombu-ifchange prog\n", 0755);
+    run_result r = run_command("ombu", {"all"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "ombu-ifchange[1]: INFO: prog: The script wrote the target itself and no output "
+              "file, so an empty file replaces it: a script writes its result into its third "
+              "argument, \"$3\".\n"
+              "ombu-ifchange[1]: INFO: prog: Ombune.\n"
+              "ombu: INFO: all: Ombune.\n");
+    EXPECT_EQ(read_file(dir / "prog"), "");
 }
 
 TEST(ScriptLaunch, EveryScriptSeesOneOmbuflagsEntryNamingItsOwnFile) {

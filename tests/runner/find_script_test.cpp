@@ -139,7 +139,9 @@ TEST(FindScript, NoScriptAnywhereRecordsEveryCandidate) {
     EXPECT_EQ(relative.script, "default.do");  // the last candidate tried
     EXPECT_EQ(relative.records, (std::vector<std::string>{"a:a/b.c.do", "a:a/default.c.do", "a:a/default.do",
                                                           "a:b.c.do", "a:default.c.do", "a:default.do"}));
-    EXPECT_EQ(relative.log, "ombu: ERROR: a/b.c: Cannot find .do file to use.\n");
+    EXPECT_EQ(relative.log,
+              "ombu: ERROR: a/b.c: Cannot find .do file to use.\n"
+              "ombu: INFO: a/b.c: No file of this name exists either: is the name misspelt?\n");
 
     // An absolute name gives up after "/".
     const search_outcome absolute = search_among("/no-such-directory-of-ombu/out", {});
@@ -148,7 +150,9 @@ TEST(FindScript, NoScriptAnywhereRecordsEveryCandidate) {
               (std::vector<std::string>{"a:/no-such-directory-of-ombu/out.do",
                                         "a:/no-such-directory-of-ombu/default.do", "a:/out.do",
                                         "a:/default.do"}));
-    EXPECT_EQ(absolute.log, "ombu: ERROR: /no-such-directory-of-ombu/out: Cannot find .do file to use.\n");
+    EXPECT_EQ(absolute.log,
+              "ombu: ERROR: /no-such-directory-of-ombu/out: Cannot find .do file to use.\n"
+              "ombu: INFO: /no-such-directory-of-ombu/out: No file of this name exists either: is the name misspelt?\n");
 }
 
 TEST(FindScript, ExistenceFollowsSymbolicLinks) {

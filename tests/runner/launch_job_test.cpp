@@ -236,7 +236,9 @@ TEST_F(Launch, FailuresBeforeTheStart) {
          "ombu: ERROR: .ombu/foo.prereqs.lock: No such file or directory\n"},
         {"pending file cannot be opened", [] { mkdir(".ombu/foo.prereqs.build", 0777); },
          "ombu: ERROR: .ombu/foo.prereqs.build: Is a directory\n"},
-        {"no script", [] {}, "ombu: ERROR: foo: Cannot find .do file to use.\n"},
+        {"no script", [] {},
+         "ombu: ERROR: foo: Cannot find .do file to use.\n"
+         "ombu: INFO: foo: No file of this name exists either: is the name misspelt?\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -135,7 +135,8 @@ TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
         {"file became a directory", "dir", 1000, f_empty, rebuild, why + " has changed type.\n"},
         {"recorded target whose script fails", "", 0, f_empty, rebuild,
          "ombu: INFO: p needs rebuilding because it does not exist.\n"
-         "ombu: ERROR: p: Cannot find .do file to use.\n"},
+         "ombu: ERROR: p: Cannot find .do file to use.\n"
+         "ombu: INFO: p: No file of this name exists either: is the name misspelt?\n"},
         {"vanished, and left alone by the nested build (a name never built)", "", 0, "d3e8 p/.\n",
          rebuild, "ombu: INFO: t needs rebuilding because p/. does not exist.\n"},
         {"absent and still absent", "", 0, "ap\n", up_to_date, ""},
