@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/diagnostics.hpp"
+#include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
@@ -34,7 +35,13 @@ launch_result lock_target(Job& job, const char* program_name,
     if (debug_flag) diagnostic_prefix(program_name, "INFO") << job.lock_name << ": Locking ...\n";
     int fd = open_lock_file(AT_FDCWD, job.lock_name.c_str());
     if (fd < 0) {
-        report_file_error(program_name, job.lock_name, errno);
+        const int error = errno;
+        report_file_error(program_name, job.lock_name, error);
+        if (error == ENOENT && access(database_directory, F_OK) != 0) {
+            print_hint(program_name, database_directory,
+                       "No build database here: ombu makes one; run the build from the "
+                       "directory that holds it.");
+        }
         return launch_result::failed;
     }
     if (!identity_of(fd, job.lock_id)) {

@@ -233,7 +233,9 @@ TEST_F(Launch, FailuresBeforeTheStart) {
         const char* log;
     } cases[] = {
         {"no database directory", [] { rmdir(".ombu"); },
-         "ombu: ERROR: .ombu/foo.prereqs.lock: No such file or directory\n"},
+         "ombu: ERROR: .ombu/foo.prereqs.lock: No such file or directory\n"
+         "ombu: INFO: .ombu: No build database here: ombu makes one; run the build from the "
+         "directory that holds it.\n"},
         {"pending file cannot be opened", [] { mkdir(".ombu/foo.prereqs.build", 0777); },
          "ombu: ERROR: .ombu/foo.prereqs.build: Is a directory\n"},
         {"no script", [] {},
