@@ -63,8 +63,8 @@ int cubehash_command(const char* program_name, int argc, char** argv) {
     fingerprint_cache& cache = process_fingerprints();
     for (const char* name : arguments.names) {
         write_record(std::cout, name, cache.lookup(name));
+        if (!std::cout) break;  // standard output failed: the caller reports it
     }
-    std::cout.flush();
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "commands/front_end.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,7 +41,7 @@ public:
 
 // A string option whose long form is only ever "--name=value", the way make
 // writes its job-server option.
-class special_string_definition final : public tesk::string_definition {
+class special_string_definition : public tesk::string_definition {
 public:
     using tesk::string_definition::string_definition;
 
@@ -58,7 +59,30 @@ struct option_values {
     const char* directory = nullptr;
     unsigned long jobs = 0;
     const char* fd_list = nullptr;    // job-server descriptors
+    bool fifo_allowed = false;        // fd_list came from --jobserver-auth or -J
     const char* parent_fd = nullptr;  // the parent build's pending prerequisites file
+};
+
+// A job-server option; it also notes whether its value may name a FIFO
+// ("fifo:PATH", make's form), which only --jobserver-auth may.
+class jobserver_definition final : public special_string_definition {
+public:
+    jobserver_definition(char short_name, const char* long_name, option_values& values,
+                         bool fifo_form)
+        : special_string_definition(short_name, long_name, "fd-list",
+                                    "Provide the file descriptor numbers of the jobserver pipe.",
+                                    &values.fd_list),
+          fifo_allowed_(&values.fifo_allowed),
+          fifo_form_(fifo_form) {}
+
+    void action(tesk::processor& p, const char* text) override {
+        special_string_definition::action(p, text);
+        *fifo_allowed_ = fifo_form_;
+    }
+
+private:
+    bool* fifo_allowed_;
+    bool fifo_form_;
 };
 
 // The definitions and the three tables of the build commands. They point at
@@ -68,12 +92,8 @@ struct option_tables {
         : directory('C', "directory", "directory", "Change to directory before doing anything.",
                     &values.directory),
           jobs('j', "jobs", "number", "Allow multiple jobs to run in parallel.", &values.jobs, 0),
-          jobserver_auth('J', "jobserver-auth", "fd-list",
-                         "Provide the file descriptor numbers of the jobserver pipe.",
-                         &values.fd_list),
-          jobserver_fds(0, "jobserver-fds", "fd-list",
-                        "Provide the file descriptor numbers of the jobserver pipe.",
-                        &values.fd_list),
+          jobserver_auth('J', "jobserver-auth", values, true),
+          jobserver_fds(0, "jobserver-fds", values, false),
           ombuparent_fd(0, "ombuparent-fd", "fd",
                         "Provide the file descriptor number of the ombu database current "
                         "parent file.",
@@ -93,8 +113,8 @@ struct option_tables {
     tesk::bool_definition print{'p', "print", nullptr, "alias for --verbose", &verbose_flag};
     tesk::string_definition directory;
     tesk::unsigned_number_definition jobs;
-    special_string_definition jobserver_auth;
-    special_string_definition jobserver_fds;
+    jobserver_definition jobserver_auth;
+    jobserver_definition jobserver_fds;
     special_string_definition ombuparent_fd;
     catchall_definition catchall;
 
@@ -125,6 +145,7 @@ struct start_up_options {
     unsigned long jobs = 0;
     bool jobs_given = false;
     std::string fd_list;
+    bool fifo_allowed = false;  // fd_list may be "fifo:PATH"
     std::string parent_fd;
     std::vector<const char*> targets;  // the argument strings themselves
 };
@@ -190,6 +211,7 @@ bool process_environment_options(const char* program_name, option_tables& tables
         diagnostic_prefix(program_name, "WARNING")
             << name << ": " << non_options.front() << ": Ignoring filename(s).\n";
     }
+    if (values.fd_list != nullptr) options.fifo_allowed = values.fifo_allowed;
     keep_text(values.fd_list, options.fd_list);
     keep_text(values.parent_fd, options.parent_fd);
     return true;
@@ -220,7 +242,9 @@ options_outcome process_options(const char* program_name, int argc, char** argv,
 // at a time in its implicit slot.
 bool set_up_jobserver(const char* program_name, const start_up_options& options) {
     if (!options.fd_list.empty()) {
-        if (!adopt_jobserver(program_name, options.fd_list.c_str())) return false;
+        if (!adopt_jobserver(program_name, options.fd_list.c_str(), options.fifo_allowed)) {
+            return false;
+        }
         // An unusable one has had its own warning, which says what is used.
         if (options.jobs_given && jobserver_fds[0] != -1) {
             diagnostic_prefix(program_name, "WARNING")
@@ -245,6 +269,18 @@ bool all_recordable(const char* program_name, const std::vector<const char*>& na
     return recordable;
 }
 
+// The parent's pending prerequisites file is this process's to write to; the
+// scripts that it starts get files of their own. Standard and job-server
+// descriptors that the list happens to name stay inheritable.
+void keep_parent_file_from_scripts() {
+    if (ombuparent_fd <= STDERR_FILENO || ombuparent_fd == jobserver_fds[0] ||
+        ombuparent_fd == jobserver_fds[1]) {
+        return;
+    }
+    const int flags = fcntl(ombuparent_fd, F_GETFD);
+    if (flags >= 0) fcntl(ombuparent_fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
 int dispatch(const char* program_name, const std::vector<const char*>& targets) {
     if (std::strcmp(program_name, "ombu-ifcreate") == 0) {
         if (!all_recordable(program_name, targets)) return 1;
@@ -256,6 +292,8 @@ int dispatch(const char* program_name, const std::vector<const char*>& targets) 
         return record_prerequisites(program_name, targets) ? 0 : 1;
     }
     if (std::strcmp(program_name, "ombu") == 0) {
+        // The script search records names made from the targets' names.
+        if (!all_recordable(program_name, targets)) return 1;
         // Failure (typically: it exists) shows later, where it matters.
         mkdir(database_directory, 0777);
         return build_targets(true, program_name, targets) ? 0 : 1;
@@ -286,6 +324,7 @@ int build_command(const char* program_name, int argc, char** argv) {
         !parse_fd_list(program_name, options.parent_fd.c_str(), &ombuparent_fd, 1)) {
         return 1;
     }
+    keep_parent_file_from_scripts();
     if (options.targets.empty()) {
         diagnostic_prefix(program_name, "FATAL") << "No filenames supplied.\n";
         return 1;

@@ -70,7 +70,9 @@ bool parse_fd_list(const char* program_name, const char* text, int* fds, int cou
             return fd_list_error(program_name, text, position,
                                  ": File descriptor number not supplied.");
         }
-        if (value > INT_MAX) {
+        // Below the range of int too: the conversion would wrap to some
+        // other descriptor (-4294967295 to 1).
+        if (value > INT_MAX || value < INT_MIN) {
             return fd_list_error(program_name, text, end, ": File descriptor number too large.");
         }
         fds[slot] = static_cast<int>(value);

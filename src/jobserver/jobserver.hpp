@@ -24,9 +24,10 @@ bool parse_fd_list(const char* program_name, const char* text, int* fds, int cou
 bool create_jobserver(const char* program_name, unsigned long jobs, long max_pipe_size = 0);
 
 // Joins an inherited job server described by `text`: a descriptor list
-// ("R,W" or "N") or "fifo:PATH". False only for a malformed list (ERROR
-// printed). Descriptors that are not open on a pipe, or a FIFO that cannot be
-// opened, get one WARNING and leave jobserver_fds at -1.
-bool adopt_jobserver(const char* program_name, const char* text);
+// ("R,W" or "N") or, when fifo_allowed, "fifo:PATH". False only for a
+// malformed list (ERROR printed). Descriptors that are not open on one pipe
+// (or one socket), or a FIFO that cannot be opened, get one WARNING and leave
+// jobserver_fds at -1.
+bool adopt_jobserver(const char* program_name, const char* text, bool fifo_allowed);
 
 }  // namespace ombu

@@ -58,18 +58,21 @@ unsigned long fill_pipe(int fd, unsigned long tokens) {
     return written;
 }
 
-// True when fd is open on a pipe or FIFO in a mode that allows reading (or
-// writing). Make closes its job-server descriptors for recipes that it does
-// not know to be recursive, and the numbers may then name unrelated files.
+// True when fd is open on a pipe, FIFO or socket in a mode that allows
+// reading (or writing). Make closes its job-server descriptors for recipes
+// that it does not know to be recursive, and the numbers may then name
+// unrelated files.
 bool is_pipe_end(int fd, bool reading, struct stat& status) {
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0) return false;
     int mode = flags & O_ACCMODE;
     if (mode != O_RDWR && mode != (reading ? O_RDONLY : O_WRONLY)) return false;
-    return fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+    return fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
-// Both descriptors are ends of one and the same pipe.
+// Both descriptors are ends of one and the same pipe, or both stand for one
+// socket, which carries tokens both ways. Two different sockets are refused:
+// whether they are the ends of one pair cannot be told.
 bool is_jobserver_pipe(const int fds[2]) {
     struct stat read_end, write_end;
     return is_pipe_end(fds[0], true, read_end) && is_pipe_end(fds[1], false, write_end) &&
@@ -130,9 +133,9 @@ bool create_jobserver(const char* program_name, unsigned long jobs, long max_pip
     return true;
 }
 
-bool adopt_jobserver(const char* program_name, const char* text) {
+bool adopt_jobserver(const char* program_name, const char* text, bool fifo_allowed) {
     static const char fifo_prefix[] = "fifo:";
-    if (std::strncmp(text, fifo_prefix, sizeof fifo_prefix - 1) == 0) {
+    if (fifo_allowed && std::strncmp(text, fifo_prefix, sizeof fifo_prefix - 1) == 0) {
         adopt_fifo(program_name, text + sizeof fifo_prefix - 1);
         return true;
     }

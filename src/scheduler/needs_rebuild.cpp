@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "base/diagnostics.hpp"
+#include "base/input_file.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/held_locks.hpp"
@@ -57,7 +57,7 @@ bool is_source(const std::string& name) {
 struct prerequisites_reading {
     int lock_fd = -1;
     lock_identity lock_id;
-    std::ifstream file;
+    input_file file;  // close-on-exec: scripts started meanwhile must not inherit it
     // The second in which the records were last written. A recorded time from
     // that second or later does not prove the contents unchanged: the file
     // may have been written again within the same second after it was recorded.
@@ -98,7 +98,7 @@ std::optional<rebuild_decision> open_prerequisites(const char* program_name, con
         case lock_wait::failed:
             return rebuild_decision::rebuild;
     }
-    reading.file.open(database_path(target, prerequisites_suffix), std::ios::binary);
+    reading.file.open(database_path(target, prerequisites_suffix));
     if (!reading.file.is_open()) return rebuild_decision::rebuild;
     struct stat status;
     if (stat(database_path(target, prerequisites_suffix).c_str(), &status) != 0) {

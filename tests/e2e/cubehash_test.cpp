@@ -143,5 +143,20 @@ TEST(Entry, ChoosesTheCommandByTheExactProgramName) {
     }
 }
 
+// Records that never reach standard output are a failure: status 1 and one
+// line naming it, however many records were lost.
+TEST(CubehashCommand, OutputThatCannotBeWrittenFails) {
+    temp_dir dir;
+    write_file(dir / "abc", "abc");
+    for (const std::string names : {"abc", "abc abc nothere"}) {
+        run_result r = run_shell("cubehash " + names + " >/dev/full", dir.path());
+        EXPECT_EQ(r.status, 1) << names;
+        EXPECT_EQ(r.err, "cubehash: ERROR: standard output: No space left on device\n") << names;
+    }
+    run_result r = run_shell("cubehash --help >/dev/full", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cubehash: ERROR: standard output: No space left on device\n");
+}
+
 }  // namespace
 }  // namespace ombu_test

@@ -3,7 +3,6 @@
 // nesting level and the choice of command.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +112,11 @@ TEST(FrontEnd, StartUpOptionsWarningsAndErrors) {
          {"x"},
          "@ERROR: x: x: File descriptor number not supplied.\n",
          1},
+        // Would wrap to descriptor 1, standard output.
+        {{{"OMBUFLAGS", " --ombuparent-fd=-4294967295"}},
+         {"x"},
+         "@ERROR: -4294967295: : File descriptor number too large.\n",
+         1},
         {{{"OMBUFLAGS", " --ombuparent-fd=5,6"}},
          {"x"},
          "@ERROR: 5,6: ,6: Trailing junk after file descriptor(s).\n",
@@ -122,6 +126,20 @@ TEST(FrontEnd, StartUpOptionsWarningsAndErrors) {
         {{{"MAKEFLAGS", " --jobserver-auth=3;4"}}, {"x"}, "@ERROR: 3;4: ;4: Missing comma.\n", 1},
         {{{"MAKEFLAGS", " --jobserver-auth=3,4 --jobserver-fds="}}, {"x"}, refused, 1},
         {{{"MAKEFLAGS", " --jobserver-auth=fifo:/nonexistent/jobs"}},
+         {"x"},
+         "@WARNING: /nonexistent/jobs: No such file or directory; running without a jobserver.\n" +
+             refused,
+         1},
+        // The FIFO form belongs to --jobserver-auth; the last option given decides.
+        {{{"MAKEFLAGS", " --jobserver-auth=fifo:/nonexistent/jobs --jobserver-fds=fifo:/x"}},
+         {"x"},
+         "@ERROR: fifo:/x: fifo:/x: File descriptor number not supplied.\n",
+         1},
+        {{{"OMBUFLAGS", " --jobserver-fds=fifo:/x"}},
+         {"x"},
+         "@ERROR: fifo:/x: fifo:/x: File descriptor number not supplied.\n",
+         1},
+        {{{"MAKEFLAGS", " --jobserver-fds=fifo:/x -Jfifo:/nonexistent/jobs"}},
          {"x"},
          "@WARNING: /nonexistent/jobs: No such file or directory; running without a jobserver.\n" +
              refused,
@@ -173,7 +191,7 @@ TEST(FrontEnd, UnrecordableNamesAreRefusedBeforeAnythingIsBuilt) {
     temp_dir dir;
     write_file(dir / "default.do", "#!/bin/sh\ntouch built\n", 0755);
     const std::string line_feed = "a\nb";
-    for (const char* command : {"ombu-ifchange", "ombu-ifcreate"}) {
+    for (const char* command : {"ombu", "ombu-ifchange", "ombu-ifcreate"}) {
         run_result r =
             run_command(command, {"ok", "", line_feed, " lead"}, dir.path(), {{"MAKELEVEL", "1"}});
         const std::string prefix = std::string(command) + "[1]: ERROR: ";
@@ -184,6 +202,17 @@ TEST(FrontEnd, UnrecordableNamesAreRefusedBeforeAnythingIsBuilt) {
             << command;
     }
     EXPECT_FALSE(exists(dir / "built"));
+    EXPECT_FALSE(exists(dir / ".ombu"));
+}
+
+// Usage and help that cannot be written are a failure, not a success.
+TEST(FrontEnd, UsageAndHelpThatCannotBeWrittenFail) {
+    temp_dir dir;
+    for (const char* option : {"--usage", "--help", "-?"}) {
+        run_result r = run_shell(std::string("ombu ") + option + " >/dev/full", dir.path());
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_EQ(r.err, "ombu: ERROR: standard output: No space left on device\n") << option;
+    }
 }
 
 TEST(FrontEnd, UnknownCommandNameGoesThroughStartUpFirst) {
@@ -290,12 +319,6 @@ TEST(FrontEnd, DoubleDashMakesTheRestTargets) {
         const std::string started = std::string(script) == "-k.do" ? "./-k.do -k " : "default.do -k ";
         EXPECT_NE(r.err.find("ombu: INFO: spawn: " + started), std::string::npos) << r.err;
     }
-}
-
-int bytes_in(int fd) {
-    int count = -1;
-    ioctl(fd, FIONREAD, &count);
-    return count;
 }
 
 // make 4.4 and later name a FIFO in MAKEFLAGS; the build opens it and hands it

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,8 +73,21 @@ void drain(int out_fd, int err_fd, run_result& result) {
     }
 }
 
+// In the child: descriptors above 2 are closed at exec, except those handed on.
+void hand_on_descriptors(const fd_list& fds) {
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    for (const auto& [number, fd] : fds) {
+        if (number != fd) {
+            dup2(fd, number);
+        } else {
+            fcntl(fd, F_SETFD, 0);
+        }
+    }
+}
+
 run_result spawn(const std::string& path, const std::vector<std::string>& argv,
-                 const std::string& cwd, const env_list& env, bool search) {
+                 const std::string& cwd, const env_list& env, bool search,
+                 const fd_list& fds = {}) {
     std::vector<std::string> environment = child_environment(env);
     std::vector<char*> env_pointers;
     for (auto& entry : environment) env_pointers.push_back(entry.data());
@@ -94,6 +108,7 @@ run_result spawn(const std::string& path, const std::vector<std::string>& argv,
         dup2(err_pipe[1], 2);
         int null_fd = open("/dev/null", O_RDONLY);
         if (null_fd >= 0) dup2(null_fd, 0);
+        hand_on_descriptors(fds);
         if (chdir(cwd.c_str()) != 0) _exit(126);
         if (search) {
             environ = env_pointers.data();
@@ -133,10 +148,10 @@ temp_dir::~temp_dir() {
 }
 
 run_result run_command(const std::string& name, const std::vector<std::string>& args,
-                       const std::string& cwd, const env_list& env) {
+                       const std::string& cwd, const env_list& env, const fd_list& fds) {
     std::vector<std::string> argv{name};
     argv.insert(argv.end(), args.begin(), args.end());
-    return spawn(binary_dir() + "/" + name, argv, cwd, env, false);
+    return spawn(binary_dir() + "/" + name, argv, cwd, env, false, fds);
 }
 
 run_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
@@ -209,6 +224,12 @@ int most_at_once(const std::string& log) {
         most = std::max(most, running);
     }
     return most;
+}
+
+int bytes_in(int fd) {
+    int count = -1;
+    ioctl(fd, FIONREAD, &count);
+    return count;
 }
 
 }  // namespace ombu_test

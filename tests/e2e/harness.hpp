@@ -37,9 +37,15 @@ using env_list = std::vector<std::pair<std::string, std::string>>;
 // The directory holding the built executable and its links.
 std::string binary_dir();
 
+// Descriptors handed to a run: (number in the child, descriptor of the test
+// process). Apart from these and 0, 1 and 2, a run starts with no descriptor
+// open, whatever the test process holds.
+using fd_list = std::vector<std::pair<int, int>>;
+
 // Runs binary_dir()/name with args in cwd.
 run_result run_command(const std::string& name, const std::vector<std::string>& args,
-                       const std::string& cwd, const env_list& env = {});
+                       const std::string& cwd, const env_list& env = {},
+                       const fd_list& fds = {});
 // Runs argv as given (argv[0] searched on PATH) in cwd.
 run_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
                        const env_list& env = {});
@@ -50,6 +56,8 @@ run_result run_shell(const std::string& command, const std::string& cwd, const e
 void write_file(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
+// The number of bytes waiting to be read from a pipe or socket.
+int bytes_in(int fd);
 
 // Copies the files of examples/<name> of the source tree into the directory
 // to, leaving out what the example's .gitignore names: the outputs of a

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,7 +201,7 @@ TEST_F(JobServer, AdoptsTheEndsOfAPipe) {
     make_pipe(fds);
     std::string text = std::to_string(fds[0]) + "," + std::to_string(fds[1]);
     captured_log log;
-    EXPECT_TRUE(adopt_jobserver("ombu", text.c_str()));
+    EXPECT_TRUE(adopt_jobserver("ombu", text.c_str(), true));
     EXPECT_EQ(jobserver_fds[0], fds[0]);
     EXPECT_EQ(jobserver_fds[1], fds[1]);
     EXPECT_EQ(log.str(), "");
@@ -208,7 +209,7 @@ TEST_F(JobServer, AdoptsTheEndsOfAPipe) {
 
 TEST_F(JobServer, MalformedListIsAnError) {
     captured_log log;
-    EXPECT_FALSE(adopt_jobserver("ombu", "3;4"));
+    EXPECT_FALSE(adopt_jobserver("ombu", "3;4", true));
     EXPECT_EQ(log.str(), "ombu: ERROR: 3;4: ;4: Missing comma.\n");
 }
 
@@ -219,9 +220,12 @@ TEST_F(JobServer, DescriptorsThatCannotBeAJobServerAreLeftAlone) {
     int directory = keep(open(".", O_RDONLY | O_DIRECTORY));
     int device = keep(open("/dev/null", O_RDWR));
     int terminal = keep(posix_openpt(O_RDWR | O_NOCTTY));
-    int first[2], second[2];
+    int first[2], second[2], pair[2];
     make_pipe(first);
     make_pipe(second);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    keep(pair[0]);
+    keep(pair[1]);
     int closed = open("/dev/null", O_RDONLY);
     close(closed);
 
@@ -230,11 +234,12 @@ TEST_F(JobServer, DescriptorsThatCannotBeAJobServerAreLeftAlone) {
         std::to_string(closed),   std::to_string(file),      list(directory, directory),
         list(device, device),     list(first[0], second[1]),  // ends of two different pipes
         list(first[1], first[0]),                             // the ends swapped
+        list(pair[0], pair[1]),  // two sockets, even if the ends of one pair
     };
     if (terminal >= 0) texts.push_back(std::to_string(terminal));
     for (const auto& text : texts) {
         captured_log log;
-        EXPECT_TRUE(adopt_jobserver("ombu", text.c_str())) << text;
+        EXPECT_TRUE(adopt_jobserver("ombu", text.c_str(), true)) << text;
         EXPECT_EQ(log.str(), "ombu: WARNING: " + text +
                                  ": Not an open jobserver pipe; running without a jobserver.\n");
         EXPECT_EQ(jobserver_fds[0], -1) << text;
@@ -254,7 +259,7 @@ TEST_F(JobServer, AdoptsAFifoNamedByPath) {
     scratch_directory scratch;
     ASSERT_EQ(mkfifo("jobs", 0600), 0);
     captured_log log;
-    EXPECT_TRUE(adopt_jobserver("ombu", ("fifo:" + scratch.path() + "/jobs").c_str()));
+    EXPECT_TRUE(adopt_jobserver("ombu", ("fifo:" + scratch.path() + "/jobs").c_str(), true));
     EXPECT_EQ(log.str(), "");
     ASSERT_GE(jobserver_fds[0], 0);
     EXPECT_EQ(jobserver_fds[1], jobserver_fds[0]);
@@ -268,6 +273,44 @@ TEST_F(JobServer, AdoptsAFifoNamedByPath) {
     vacate_job_slot("ombu");
     vacate_job_slot("ombu");
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+}
+
+// One socket carries tokens both ways: what a peer writes to the other end
+// of the pair is read here, and tokens given back go to the peer.
+TEST_F(JobServer, AdoptsOneSocketAsBothEnds) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    keep(pair[0]);
+    keep(pair[1]);
+    captured_log log;
+    EXPECT_TRUE(adopt_jobserver("ombu", std::to_string(pair[0]).c_str(), false));
+    EXPECT_EQ(log.str(), "");
+    EXPECT_EQ(jobserver_fds[0], pair[0]);
+    EXPECT_EQ(jobserver_fds[1], pair[0]);
+
+    EXPECT_TRUE(procure_job_slot("ombu"));   // the implicit slot
+    EXPECT_FALSE(procure_job_slot("ombu"));  // no token yet, and no waiting
+    ASSERT_EQ(write(pair[1], "++", 2), 2);
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_TRUE(procure_job_slot("ombu"));
+    EXPECT_FALSE(procure_job_slot("ombu"));
+    EXPECT_FALSE(is_nonblocking(pair[0]));  // shared with others: left blocking
+    vacate_job_slot("ombu");  // the implicit slot
+    vacate_job_slot("ombu");
+    EXPECT_EQ(bytes_in(pair[1]), 1);
+}
+
+// "fifo:PATH" is make's form of --jobserver-auth; given as a descriptor list
+// it is malformed like any other text without a number.
+TEST_F(JobServer, FifoFormOnlyWhereAllowed) {
+    scratch_directory scratch;
+    ASSERT_EQ(mkfifo("jobs", 0600), 0);
+    const std::string text = "fifo:" + scratch.path() + "/jobs";
+    captured_log log;
+    EXPECT_FALSE(adopt_jobserver("ombu", text.c_str(), false));
+    EXPECT_EQ(log.str(),
+              "ombu: ERROR: " + text + ": " + text + ": File descriptor number not supplied.\n");
+    EXPECT_EQ(jobserver_fds[0], -1);
 }
 
 TEST_F(JobServer, UnusableFifoIsWarnedAboutAndIgnored) {
@@ -284,7 +327,7 @@ TEST_F(JobServer, UnusableFifoIsWarnedAboutAndIgnored) {
     };
     for (const auto& c : cases) {
         captured_log log;
-        EXPECT_TRUE(adopt_jobserver("ombu", c.text));
+        EXPECT_TRUE(adopt_jobserver("ombu", c.text, true));
         EXPECT_EQ(log.str(), c.warning);
         EXPECT_EQ(jobserver_fds[0], -1);
     }
