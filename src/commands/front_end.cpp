@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/diagnostics.hpp"
+#include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
@@ -144,7 +145,9 @@ struct start_up_options {
     const char* directory = nullptr;
     unsigned long jobs = 0;
     bool jobs_given = false;
+    bool jobs_from_make = false;  // the jobs option came from MAKEFLAGS or MFLAGS only
     std::string fd_list;
+    bool fd_list_from_make = false;  // the descriptor list came from MAKEFLAGS or MFLAGS
     bool fifo_allowed = false;  // fd_list may be "fifo:PATH"
     std::string parent_fd;
     std::vector<const char*> targets;  // the argument strings themselves
@@ -212,6 +215,10 @@ bool process_environment_options(const char* program_name, option_tables& tables
             << name << ": " << non_options.front() << ": Ignoring filename(s).\n";
     }
     if (values.fd_list != nullptr) options.fifo_allowed = values.fifo_allowed;
+    options.jobs_from_make = !inherited && tables.jobs.is_set;
+    options.fd_list_from_make = !inherited && values.fd_list != nullptr;
+    options.jobs_given = tables.jobs.is_set;
+    tables.jobs.is_set = false;  // from here on: set by the command line
     keep_text(values.fd_list, options.fd_list);
     keep_text(values.parent_fd, options.parent_fd);
     return true;
@@ -232,8 +239,9 @@ options_outcome process_options(const char* program_name, int argc, char** argv,
     if (!run_processor(program_name, processor)) return options_outcome::failed;
     if (processor.halted) return options_outcome::halted;
     options.directory = values.directory;
+    if (tables.jobs.is_set) options.jobs_from_make = false;
     options.jobs = values.jobs;
-    options.jobs_given = tables.jobs.is_set;
+    options.jobs_given = options.jobs_given || tables.jobs.is_set;
     return options_outcome::go_on;
 }
 
@@ -245,8 +253,15 @@ bool set_up_jobserver(const char* program_name, const start_up_options& options)
         if (!adopt_jobserver(program_name, options.fd_list.c_str(), options.fifo_allowed)) {
             return false;
         }
+        if (jobserver_fds[0] == -1 && options.fd_list_from_make &&
+            options.fd_list.rfind("fifo:", 0) != 0) {
+            print_hint(program_name, "make",
+                       "make hands its job server only to recipe lines marked with + (or "
+                       "naming $(MAKE)): mark the line that runs ombu with +.");
+        }
         // An unusable one has had its own warning, which says what is used.
-        if (options.jobs_given && jobserver_fds[0] != -1) {
+        // make writes its own -j beside its job server: nothing to warn of.
+        if (options.jobs_given && !options.jobs_from_make && jobserver_fds[0] != -1) {
             diagnostic_prefix(program_name, "WARNING")
                 << "Ignoring jobs option when there's already a job server.\n";
         }
