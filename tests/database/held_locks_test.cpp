@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "base/process.hpp"
@@ -29,14 +30,14 @@ lock_identity identity_of_path(const std::string& path) {
     return id;
 }
 
-// A child process that holds an exclusive lock on path until it is killed.
-pid_t hold_lock_elsewhere(const std::string& path) {
+// A child process that does what `set_up` does (true when it succeeded), then
+// waits to be killed, holding whatever it opened.
+pid_t run_elsewhere(const std::function<bool()>& set_up) {
     int ready[2];
     EXPECT_EQ(pipe(ready), 0);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int fd = open_locked_exclusive(AT_FDCWD, path.c_str());
-        (void)!write(ready[1], fd >= 0 ? "y" : "n", 1);
+        (void)!write(ready[1], set_up() ? "y" : "n", 1);
         pause();
         _exit(0);
     }
@@ -46,6 +47,11 @@ pid_t hold_lock_elsewhere(const std::string& path) {
     close(ready[0]);
     close(ready[1]);
     return pid;
+}
+
+// A child process that holds an exclusive lock on path until it is killed.
+pid_t hold_lock_elsewhere(const std::string& path) {
+    return run_elsewhere([&path] { return open_locked_exclusive(AT_FDCWD, path.c_str()) >= 0; });
 }
 
 // A child process that kills the holder after a moment, releasing its lock.
@@ -126,26 +132,13 @@ TEST_F(HeldLocks, MalformedEntriesAreSkipped) {
 // A child process that waits, as a build does, under a note naming wanted in
 // directory: it holds the note locked until it is killed.
 pid_t note_elsewhere(const std::string& directory, const std::string& wanted) {
-    int ready[2];
-    EXPECT_EQ(pipe(ready), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    return run_elsewhere([&] {
         mkdir(directory.c_str(), 0777);
         const std::string note = directory + "/" + std::to_string(getpid());
         const int fd = open(note.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
-        const bool written = fd >= 0 && lock_whole_file(fd, true) &&
-                             write(fd, wanted.data(), wanted.size()) ==
-                                 static_cast<ssize_t>(wanted.size());
-        (void)!write(ready[1], written ? "y" : "n", 1);
-        pause();
-        _exit(0);
-    }
-    char answer = 0;
-    EXPECT_EQ(read(ready[0], &answer, 1), 1);
-    EXPECT_EQ(answer, 'y');
-    close(ready[0]);
-    close(ready[1]);
-    return pid;
+        return fd >= 0 && lock_whole_file(fd, true) &&
+               write(fd, wanted.data(), wanted.size()) == static_cast<ssize_t>(wanted.size());
+    });
 }
 
 TEST_F(HeldLocks, WaitsForALockAndTakesItWhenReleased) {
