@@ -378,11 +378,12 @@ def report(args, results, lib_prog, big, memory, elapsed):
     out.append("- %s; ninja %s; %s" % (first_line(["make", "--version"]),
                                       first_line(["ninja", "--version"]),
                                       first_line(["cc", "--version"])))
-    out.append("- Mode: %s; N = %s; runs a scenario: %d (no-op: %d a run); "
+    out.append("- Mode: %s; N = %s (cc: %s); runs a scenario: %d (no-op: %d a run); "
                "tools interleaved run by run; medians in seconds of wall-clock "
                "time; the whole benchmark took %.0f s"
                % ("quick" if args.quick else "full",
-                  ", ".join(str(n) for n in args.sizes), args.runs, args.noops,
+                  ", ".join(str(n) for n in args.sizes),
+                  ", ".join(str(n) for n in args.cc_sizes), args.runs, args.noops,
                   elapsed))
     out.append("")
     out.append("| project | N | measure | ombu | make | ninja | ombu/make | ombu/ninja |")
@@ -435,6 +436,9 @@ def main():
                         help="also write the report into FILE")
     parser.add_argument("--sizes", metavar="N,N...",
                         help="target counts (default 1000,10000; quick 1000)")
+    parser.add_argument("--cc-sizes", metavar="N,N...",
+                        help="target counts of the cc project, when they differ from --sizes "
+                             "(compiling 10,000 files takes the most time by far)")
     parser.add_argument("--runs", type=int, help="runs a scenario (default 5; quick 2)")
     parser.add_argument("--keep", metavar="DIR",
                         help="generate the projects in DIR and keep the build logs")
@@ -451,7 +455,8 @@ def main():
         args.sizes = [int(s) for s in args.sizes.split(",")]
     else:
         args.sizes = [1000] if args.quick else [1000, 10000]
-    if min(args.sizes) < 100:
+    args.cc_sizes = [int(s) for s in args.cc_sizes.split(",")] if args.cc_sizes else args.sizes
+    if min(args.sizes + args.cc_sizes) < 100:
         parser.error("target counts below 100 are not supported")
     args.runs = args.runs or (2 if args.quick else 5)
     args.noops = 3
@@ -468,8 +473,8 @@ def main():
     start = time.perf_counter()
     try:
         results, memory = {}, {}
-        for n in args.sizes:
-            for kind in ("copy", "cc"):
+        for kind, sizes in (("copy", args.sizes), ("cc", args.cc_sizes)):
+            for n in sizes:
                 results[(kind, n)], memory[(kind, n)] = bench_project(
                     kind, n, args.runs, args.noops, env, work, log)
         print("  special scenarios", file=sys.stderr, flush=True)
