@@ -37,9 +37,10 @@ TEST(Interruption, ASignalStopsTheBuildAndIsPassedOn) {
         SCOPED_TRACE(signal.name);
         temp_dir dir;
         write_file(dir / "t.do",
-                   "#!/bin/sh\ntrap 'echo $1 > got; kill $!; exit 1' " + std::string(signal.name) +
-                       "\nombu-ifchange t.src\necho partial > $3\ntouch started\n"
-                       "sleep 30 >/dev/null 2>&1 & wait\n",
+                   "#!/bin/sh\ntrap 'echo $1 > got; kill $! 2>/dev/null; exit 1' " +
+                       std::string(signal.name) +
+                       "\nombu-ifchange t.src\necho partial > $3\n"
+                       "sleep 30 >/dev/null 2>&1 &\ntouch started\nwait\n",
                    0755);
         write_file(dir / "t.src", "");
         write_file(dir / "u.do", "#!/bin/sh\necho u > $3\n", 0755);
