@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +165,12 @@ int open_locked(int dirfd, const char* path, bool exclusive) {
 int open_locked_exclusive(int dirfd, const char* path) { return open_locked(dirfd, path, true); }
 
 int open_locked_shared(int dirfd, const char* path) { return open_locked(dirfd, path, false); }
+
+file_identity identity_of_name(const char* path) {
+    struct stat status;
+    if (lstat(path, &status) != 0) return {};
+    return {true, status.st_dev, status.st_ino};
+}
 
 int close_fd(int fd) { return fd == -1 ? 0 : close(fd); }
 

@@ -21,6 +21,7 @@
 #include "commands/make_level.hpp"
 #include "commands/tokenize_flags.hpp"
 #include "database/held_locks.hpp"
+#include "database/failure_marks.hpp"
 #include "database/layout.hpp"
 #include "database/recording.hpp"
 #include "jobserver/jobserver.hpp"
@@ -345,6 +346,7 @@ int build_command(const char* program_name, int argc, char** argv) {
         return 1;
     }
     export_make_level();
+    join_build();
     load_ancestor_locks();
     catch_interrupts();
     restore_child_signal();

@@ -120,6 +120,13 @@ bool is_source_listed(const std::string& name, bool& present) {
 
 void forget_database_listings() { listings.clear(); }
 
+bool has_database_files(const std::string& name) {
+    for (const char* suffix : source_test_suffixes) {
+        if (exists(database_path(name, suffix))) return true;
+    }
+    return false;
+}
+
 void make_directories(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash != std::string::npos) make_directories(path.substr(0, slash));

@@ -28,6 +28,9 @@ bool is_source_listed(const std::string& name, bool& present);
 // Forgets the listings (for a process that changes its working directory).
 void forget_database_listings();
 
+// True when any of the name's four database files exists.
+bool has_database_files(const std::string& name);
+
 // Makes path and its missing ancestors, parents first; reports nothing.
 void make_directories(const std::string& path);
 

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/process.hpp"
 #include "database/held_locks.hpp"
 
 namespace ombu {
@@ -30,6 +31,12 @@ public:
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
     timespec started_at{};           // when the launch started the script
+    // The prerequisites file seen when the target was judged out of date, for
+    // jobs made by a judgement (not by ombu's "rebuild whatever its state"):
+    // once the job holds its lock, another file there means another job has
+    // committed the target since, and this one has nothing left to do.
+    bool judged = false;
+    file_identity judged_prerequisites;
 };
 
 }  // namespace ombu

@@ -84,6 +84,14 @@ launch_result lock_target(Job& job, const char* program_name,
         return launch_result::failed;
     }
     replace_fd(job.lock_fd, fd);
+    if (job.judged &&
+        identity_of_name(job.prerequisites_name.c_str()) != job.judged_prerequisites) {
+        if (debug_flag) {
+            diagnostic_prefix(program_name, "INFO") << job.target << ": Rebuilt since judged.\n";
+        }
+        replace_fd(job.lock_fd, -1);
+        return launch_result::done;
+    }
     return launch_result::launched;
 }
 

@@ -12,6 +12,7 @@ enum class launch_result {
     failed,     // reported; job.pid is -1
     duplicate,  // job's lock file is one of launched_locks: same target, other spelling; nothing done
     busy,       // another process holds the target's lock and waiting was not allowed; nothing done
+    done,       // once locked, the target turned out committed since its judgement; nothing done
 };
 
 // Starts the job's script under the target's exclusive lock, without waiting.

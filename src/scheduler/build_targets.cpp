@@ -13,6 +13,7 @@
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
+#include "database/failure_marks.hpp"
 #include "database/layout.hpp"
 #include "jobserver/jobserver.hpp"
 #include "runner/job.hpp"
@@ -69,9 +70,24 @@ void judge_names(bool always, const std::vector<const char*>& names, job_loop& l
         switch (needs_rebuild(always, loop.program_name, name)) {
             case rebuild_decision::up_to_date:
                 break;
-            case rebuild_decision::rebuild:
-                loop.jobs.push_back(std::make_shared<Job>(name));
+            case rebuild_decision::rebuild: {
+                auto job = std::make_shared<Job>(name);
+                if (!always) {
+                    job->judged = true;
+                    job->judged_prerequisites = identity_of_name(job->prerequisites_name.c_str());
+                }
+                // A target that failed earlier in this build fails again at once.
+                if (failed_in_this_build(job->target)) {
+                    if (debug_flag) {
+                        diagnostic_prefix(loop.program_name, "INFO")
+                            << name << ": Failed earlier in this build.\n";
+                    }
+                    loop.result = false;
+                    break;
+                }
+                loop.jobs.push_back(std::move(job));
                 break;
+            }
             case rebuild_decision::cycle:
                 loop.result = false;
                 break;
@@ -103,9 +119,12 @@ bool start_job(job_loop& loop) {
     switch (launched) {
         case launch_result::duplicate:
             // Another spelling of a target this call has launched: built once.
+        case launch_result::done:
+            // Committed by another job since it was judged: built once.
             vacate_job_slot(loop.program_name);
             return true;
         case launch_result::failed:
+            mark_failed(job.target);
             vacate_job_slot(loop.program_name);
             loop.result = false;
             break;

@@ -14,6 +14,7 @@
 #include "base/diagnostics.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
+#include "database/failure_marks.hpp"
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"
 #include "jobserver/jobserver.hpp"
@@ -130,6 +131,7 @@ void commit_job(Job& job, const char* program_name, bool& result) {
         return;
     }
     committed_targets.insert(job.target);
+    clear_failure_mark(job.target);
     if (!silent_flag)
         diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
     release_job(job, program_name);
@@ -137,6 +139,7 @@ void commit_job(Job& job, const char* program_name, bool& result) {
 
 void fail_job(Job& job, const char* program_name, bool& result) {
     diagnostic_prefix(program_name, "ERROR") << job.target << ": Not done.\n";
+    mark_failed(job.target);
     remove_tree(job.output_name);
     result = false;
     release_job(job, program_name);

@@ -47,11 +47,6 @@ bool is_source(const std::string& name, bool& present) {
     return true;
 }
 
-bool is_source(const std::string& name) {
-    bool present = false;
-    return is_source(name, present);
-}
-
 // One reading of a target's prerequisites file, under the shared lock of its
 // lock file. The file is closed before the lock, by the destructor at the latest.
 struct prerequisites_reading {
@@ -299,9 +294,15 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     if (auto forced = read_prerequisites(program_name, name, reading, records)) return *forced;
     std::vector<const char*> targets;
     for (const auto& record : records) {
-        if (record.print.type != absent && !is_source(record.name)) {
-            targets.push_back(record.name.c_str());
-        }
+        if (record.print.type == absent) continue;
+        bool exists_now = false;
+        if (is_source(record.name, exists_now)) continue;
+        // A recorded name that has gone and was never built here was a source
+        // file (or a file written by hand): building it now, by whatever
+        // default script matches, could turn a deleted source into a target
+        // for good. It counts as vanished; the script decides what it needs.
+        if (!exists_now && !has_database_files(record.name)) continue;
+        targets.push_back(record.name.c_str());
     }
     // Nothing was built: the records just read, still under the lock, serve
     // the comparison, and the target is known to exist.

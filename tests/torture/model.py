@@ -7,7 +7,8 @@ pending prerequisites file exists. A build is then simulated as the tool's
 rules describe it: a name that exists and has no database files is a source;
 a target is run when it does not exist or has no records, when bringing its
 recorded prerequisites up to date fails, or when one of its recorded inputs
-differs by contents or by existence from what was recorded. A prerequisite
+differs by contents or by existence from what was recorded; a recorded name
+that has gone and never had database files is not brought up to date. A prerequisite
 that is rebuilt with byte-identical contents therefore does not make its users
 run. A launch leaves a pending prerequisites file even when no script is found.
 """
@@ -54,7 +55,10 @@ class Model:
         if self.exists(name) and name in self.records:
             ok = True
             for dep, recorded in self.records[name]:
-                if recorded is not ABSENT and not self.is_source(dep):
+                # A recorded name that has gone and never had database files
+                # is not built here: it counts as vanished.
+                known = self.exists(dep) or dep in self.records or dep in self.pending
+                if recorded is not ABSENT and not self.is_source(dep) and known:
                     ok = self.visit(dep, depth + 1) and ok
             if ok and self.exists(name):
                 stale = any(self.contents(dep) != recorded for dep, recorded in self.records[name])
