@@ -147,7 +147,10 @@ launch_result launch_job(Job& job, const char* program_name,
     const bool found = find_script(program_name, job, match);
     ombuparent_fd = saved_parent_fd;
     if (!found) {
+        // No script: the name must not count as a target from now on (a
+        // source deleted, then written again, would never build again).
         close_fd(pending_fd);
+        unlink(job.pending_name.c_str());
         release_lock(job);
         return launch_result::failed;
     }

@@ -107,6 +107,13 @@ bool any_running(const job_loop& loop) {
 // call run: the job stays next to start and one of them is awaited first.
 bool start_job(job_loop& loop) {
     Job& job = *loop.jobs[loop.next_to_start];
+    // Failed since it was judged (in a nested judgement, or another process).
+    if (failed_in_this_build(job.target)) {
+        ++loop.next_to_start;
+        vacate_job_slot(loop.program_name);
+        loop.result = false;
+        return true;
+    }
     const launch_result launched =
         launch_job(job, loop.program_name, loop.launched_locks, !any_running(loop));
     const int fork_error = errno;
