@@ -28,6 +28,11 @@ bool is_source_listed(const std::string& name, bool& present);
 // Forgets the listings (for a process that changes its working directory).
 void forget_database_listings();
 
+// For tests: read a database directory once `names` of its names have been
+// tested singly (0: at the first), or after the usual number.
+void list_database_directories_after(unsigned names);
+void list_database_directories_by_default();
+
 // Makes path and its missing ancestors, parents first; reports nothing.
 void make_directories(const std::string& path);
 
