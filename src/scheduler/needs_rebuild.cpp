@@ -98,13 +98,12 @@ std::optional<rebuild_decision> open_prerequisites(const char* program_name, con
         case lock_wait::failed:
             return rebuild_decision::rebuild;
     }
-    reading.file.open(database_path(target, prerequisites_suffix));
-    if (!reading.file.is_open()) return rebuild_decision::rebuild;
-    struct stat status;
-    if (stat(database_path(target, prerequisites_suffix).c_str(), &status) != 0) {
+    // The time is the opened file's own: the records and the second they were
+    // written in come from one file.
+    if (!reading.file.open(database_path(target, prerequisites_suffix))) {
         return rebuild_decision::rebuild;
     }
-    reading.written_at = status.st_mtime;
+    reading.written_at = reading.file.status().st_mtime;
     return std::nullopt;
 }
 
