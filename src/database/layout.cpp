@@ -112,10 +112,11 @@ bool is_source_file(const std::string& name) {
     return !exists(database_path(name, pending_ne_suffix));
 }
 
-bool is_source_listed(const std::string& name, bool& present) {
+bool is_source_listed(const std::string& name, bool& present, struct stat* name_status) {
     struct stat status;
     present = lstat(name.c_str(), &status) == 0 && (!S_ISLNK(status.st_mode) || exists(name));
     if (!present) return false;
+    if (name_status != nullptr) *name_status = status;
     const std::string first = database_path(name, source_test_suffixes[0]);
     const auto slash = first.rfind('/');
     const directory_listing& listing = listing_of(first.substr(0, slash));
