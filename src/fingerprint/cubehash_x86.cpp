@@ -6,7 +6,9 @@
 #if defined(__x86_64__)
 
 #include <immintrin.h>
-#if __has_include(<sys/platform/x86.h>)
+// The C library's header uses C's _Bool, which clang does not take in C++.
+#if __has_include(<sys/platform/x86.h>) && !defined(__clang__)
+#define OMBU_LIBC_CPU_FEATURES 1
 #include <sys/platform/x86.h>
 #endif
 
@@ -185,7 +187,7 @@ OMBU_AVX512VL void round_pair_avx512(__m256i& a0, __m256i& a1, __m256i& b0, __m2
 // The C library has asked the processor at start-up already; the compiler's
 // own test would link a second start-up probe into every process, which costs
 // each ombu-ifchange a few trapped CPUID instructions under a hypervisor.
-#if __has_include(<sys/platform/x86.h>)
+#if defined(OMBU_LIBC_CPU_FEATURES)
 bool has_avx2() { return CPU_FEATURE_ACTIVE(AVX2); }
 
 bool has_avx512vl() { return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512VL); }
