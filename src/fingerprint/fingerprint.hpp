@@ -6,9 +6,9 @@
 
 #include <cstdint>
 #include <limits>
-#include <map>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fingerprint/cubehash.hpp"
 
@@ -55,8 +55,11 @@ public:
     bool forgotten(const std::string& name) const { return forgotten_.count(name) != 0; }
 
 private:
-    std::map<std::string, fingerprint> entries_;
-    std::set<std::string> forgotten_;
+    // Hashed: a large build looks names up thousands of times, and an ordered
+    // map compared each name with a dozen others. References to elements stay
+    // valid when the table grows.
+    std::unordered_map<std::string, fingerprint> entries_;
+    std::unordered_set<std::string> forgotten_;
 };
 
 // The one cache of this process.
