@@ -3,6 +3,8 @@
 // cannot ask for that).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <istream>
 #include <streambuf>
 #include <string>
@@ -20,13 +22,20 @@ public:
     bool open(const std::string& path);
     bool is_open() const { return fd_ >= 0; }
     void close();
+    // The status of the open file, taken when it was opened.
+    const struct stat& status() const { return status_; }
 
 protected:
-    // A failed read shows as the end of the file, as in std::filebuf.
+    // A failed read shows as the end of the file, as in std::filebuf. A file
+    // that is read whole at the first try (as long as its status said) needs
+    // no second read to find its end.
     int_type underflow() override;
 
 private:
     int fd_ = -1;
+    struct stat status_ {};
+    std::size_t consumed_ = 0;
+    bool at_end_ = false;
     std::vector<char> buffer_;
 };
 
@@ -35,10 +44,12 @@ public:
     input_file() : std::istream(&buffer_) {}
 
     // Opens path read-only and close-on-exec; the stream's state starts afresh.
-    // False (and the stream failed) when it cannot be opened.
+    // False (and the stream failed) when it cannot be opened or its status
+    // cannot be taken.
     bool open(const std::string& path);
     bool is_open() const { return buffer_.is_open(); }
     void close() { buffer_.close(); }
+    const struct stat& status() const { return buffer_.status(); }
 
 private:
     input_file_buffer buffer_;

@@ -33,12 +33,22 @@ constexpr const char* source_test_suffixes[] = {prerequisites_suffix, prerequisi
 // time no earlier than the directory's. Any other name is asked afresh.
 struct directory_listing {
     bool listed = false;
+    unsigned names_asked = 0;  // names tested one by one before any reading
+    bool read_tried = false;
     struct timespec modified {};
     std::unordered_set<std::string> files;       // database files that are not links
     std::unordered_set<std::string> uncertain;   // links and entries of unknown type
 };
 
 std::unordered_map<std::string, directory_listing> listings;
+
+// Reading a directory costs about as much as testing a few dozen names one by
+// one (an ombu-ifchange of three sources would spend most of its time reading
+// a database directory of thousands of entries), so a directory is read only
+// once this many of its names have been tested singly. Both ways give the same
+// answers.
+constexpr unsigned default_names_before_listing = 48;
+unsigned names_before_listing = default_names_before_listing;
 
 bool is_database_file(const std::string& entry) {
     for (const char* suffix : source_test_suffixes) {
@@ -75,10 +85,13 @@ void read_listing(const std::string& directory, directory_listing& listing) {
 }
 
 const directory_listing& listing_of(const std::string& directory) {
-    auto [found, inserted] = listings.try_emplace(directory);
+    directory_listing& listing = listings[directory];
     // A directory that cannot be read stays unlisted: its names are asked one by one.
-    if (inserted) read_listing(directory, found->second);
-    return found->second;
+    if (!listing.read_tried && listing.names_asked++ >= names_before_listing) {
+        listing.read_tried = true;
+        read_listing(directory, listing);
+    }
+    return listing;
 }
 
 bool earlier(const struct timespec& a, const struct timespec& b) {
@@ -99,10 +112,11 @@ bool is_source_file(const std::string& name) {
     return !exists(database_path(name, pending_ne_suffix));
 }
 
-bool is_source_listed(const std::string& name, bool& present) {
+bool is_source_listed(const std::string& name, bool& present, struct stat* name_status) {
     struct stat status;
     present = lstat(name.c_str(), &status) == 0 && (!S_ISLNK(status.st_mode) || exists(name));
     if (!present) return false;
+    if (name_status != nullptr) *name_status = status;
     const std::string first = database_path(name, source_test_suffixes[0]);
     const auto slash = first.rfind('/');
     const directory_listing& listing = listing_of(first.substr(0, slash));
@@ -125,6 +139,12 @@ bool has_database_files(const std::string& name) {
         if (exists(database_path(name, suffix))) return true;
     }
     return false;
+}
+
+void list_database_directories_after(unsigned names) { names_before_listing = names; }
+
+void list_database_directories_by_default() {
+    names_before_listing = default_names_before_listing;
 }
 
 void make_directories(const std::string& path) {

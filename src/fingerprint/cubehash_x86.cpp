@@ -6,6 +6,11 @@
 #if defined(__x86_64__)
 
 #include <immintrin.h>
+// The C library's header uses C's _Bool, which clang does not take in C++.
+#if __has_include(<sys/platform/x86.h>) && !defined(__clang__)
+#define OMBU_LIBC_CPU_FEATURES 1
+#include <sys/platform/x86.h>
+#endif
 
 #include <cstring>
 #include <utility>
@@ -179,11 +184,20 @@ OMBU_AVX512VL void round_pair_avx512(__m256i& a0, __m256i& a1, __m256i& b0, __m2
 
 }  // namespace
 
+// The C library has asked the processor at start-up already; the compiler's
+// own test would link a second start-up probe into every process, which costs
+// each ombu-ifchange a few trapped CPUID instructions under a hypervisor.
+#if defined(OMBU_LIBC_CPU_FEATURES)
+bool has_avx2() { return CPU_FEATURE_ACTIVE(AVX2); }
+
+bool has_avx512vl() { return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512VL); }
+#else
 bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 
 bool has_avx512vl() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 }
+#endif
 
 void sse2_absorb_blocks(std::uint32_t (&x)[32], const std::uint8_t* blocks, std::size_t count) {
     absorb_blocks_as<words4>(x, blocks, count);

@@ -50,9 +50,14 @@ digest content_digest(const std::string& name) {
 
 fingerprint make_fingerprint(const std::string& name, const fingerprint* previous,
                              std::int64_t unchanged_before) {
-    fingerprint print;
     struct stat status;
-    if (lstat(name.c_str(), &status) != 0) return print;
+    if (lstat(name.c_str(), &status) != 0) return fingerprint();
+    return fingerprint_of_status(name, status, previous, unchanged_before);
+}
+
+fingerprint fingerprint_of_status(const std::string& name, const struct stat& status,
+                                  const fingerprint* previous, std::int64_t unchanged_before) {
+    fingerprint print;
     print.timestamp = static_cast<std::int64_t>(status.st_mtime);
     if (S_ISDIR(status.st_mode)) {
         print.type = directory;
@@ -71,10 +76,16 @@ fingerprint make_fingerprint(const std::string& name, const fingerprint* previou
 }
 
 const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous,
-                                             std::int64_t unchanged_before) {
+                                             std::int64_t unchanged_before,
+                                             const struct stat* status) {
     auto found = entries_.find(name);
-    if (found == entries_.end())
-        found = entries_.emplace(name, make_fingerprint(name, previous, unchanged_before)).first;
+    if (found == entries_.end()) {
+        found = entries_
+                    .emplace(name, status != nullptr
+                                       ? fingerprint_of_status(name, *status, previous, unchanged_before)
+                                       : make_fingerprint(name, previous, unchanged_before))
+                    .first;
+    }
     return found->second;
 }
 

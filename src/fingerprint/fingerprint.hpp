@@ -2,11 +2,13 @@
 // and the process-wide cache that takes each one at most once.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <limits>
-#include <map>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "fingerprint/cubehash.hpp"
 
@@ -33,12 +35,19 @@ struct fingerprint {
 fingerprint make_fingerprint(const std::string& name, const fingerprint* previous = nullptr,
                              std::int64_t unchanged_before = no_time_limit);
 
+// make_fingerprint from the lstat status of name that the caller has just taken.
+fingerprint fingerprint_of_status(const std::string& name, const struct stat& status,
+                                  const fingerprint* previous = nullptr,
+                                  std::int64_t unchanged_before = no_time_limit);
+
 class fingerprint_cache {
 public:
-    // The cached fingerprint of name; made (with previous) on the first lookup.
-    // The reference stays valid until the name is forgotten.
+    // The cached fingerprint of name; made (with previous) on the first lookup,
+    // from status when the caller has just taken it with lstat. The reference
+    // stays valid until the name is forgotten.
     const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr,
-                              std::int64_t unchanged_before = no_time_limit);
+                              std::int64_t unchanged_before = no_time_limit,
+                              const struct stat* status = nullptr);
     void forget(const std::string& name);
     bool contains(const std::string& name) const { return entries_.count(name) != 0; }
     // True for a name forgotten in this process (a target rebuilt here): what
@@ -46,8 +55,11 @@ public:
     bool forgotten(const std::string& name) const { return forgotten_.count(name) != 0; }
 
 private:
-    std::map<std::string, fingerprint> entries_;
-    std::set<std::string> forgotten_;
+    // Hashed: a large build looks names up thousands of times, and an ordered
+    // map compared each name with a dozen others. References to elements stay
+    // valid when the table grows.
+    std::unordered_map<std::string, fingerprint> entries_;
+    std::unordered_set<std::string> forgotten_;
 };
 
 // The one cache of this process.

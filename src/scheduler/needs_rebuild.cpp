@@ -39,12 +39,29 @@ bool exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
 std::unordered_set<std::string> known_sources;
 
 // is_source_file, remembered, and telling whether the name exists (present
-// is left alone for a name known already).
-bool is_source(const std::string& name, bool& present) {
+// and status are left alone for a name known already; status, when given,
+// receives the name's lstat status when it was taken here).
+bool is_source(const std::string& name, bool& present, struct stat* status = nullptr) {
     if (known_sources.count(name) != 0) return true;
-    if (!is_source_listed(name, present)) return false;
+    if (!is_source_listed(name, present, status)) return false;
     known_sources.insert(name);
     return true;
+}
+
+// The lstat status that the source test took of a record's name, when it took one.
+struct source_status {
+    bool taken = false;
+    bool present = false;  // the name exists (told for names not known as sources already)
+    struct stat status {};
+};
+
+bool is_source(const std::string& name, source_status* taken = nullptr) {
+    bool present = false;
+    if (taken == nullptr) return is_source(name, present);
+    const bool source = is_source(name, present, &taken->status);
+    taken->taken = source && present;
+    taken->present = present;
+    return source;
 }
 
 // One reading of a target's prerequisites file, under the shared lock of its
@@ -93,13 +110,12 @@ std::optional<rebuild_decision> open_prerequisites(const char* program_name, con
         case lock_wait::failed:
             return rebuild_decision::rebuild;
     }
-    reading.file.open(database_path(target, prerequisites_suffix));
-    if (!reading.file.is_open()) return rebuild_decision::rebuild;
-    struct stat status;
-    if (stat(database_path(target, prerequisites_suffix).c_str(), &status) != 0) {
+    // The time is the opened file's own: the records and the second they were
+    // written in come from one file.
+    if (!reading.file.open(database_path(target, prerequisites_suffix))) {
         return rebuild_decision::rebuild;
     }
-    reading.written_at = status.st_mtime;
+    reading.written_at = reading.file.status().st_mtime;
     return std::nullopt;
 }
 
@@ -233,13 +249,20 @@ void finish_settling(const char* target, const settling& settle) {
 }
 
 // Compares every recorded fingerprint with the present one, up to the first
-// difference (every one with the keep-going flag).
+// difference (every one with the keep-going flag). statuses, when given, holds
+// for each record the status that the source test of this same reading has
+// just taken of its name, with nothing built or waited for since.
 bool prerequisites_current(const char* program_name, const char* target,
                            const prerequisites_reading& reading,
-                           const std::vector<prerequisite_record>& records) {
+                           const std::vector<prerequisite_record>& records,
+                           const std::vector<source_status>* statuses = nullptr) {
     bool current = true;
     settling settle = begin_settling(reading, records);
-    for (const auto& record : records) {
+    // A hash that settles records must come from a status taken after the
+    // settling moment: the statuses taken before it are not used then.
+    if (settle.since) statuses = nullptr;
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        const prerequisite_record& record = records[index];
         // Only a regular file's record has a hash to lend; any other, lent to a
         // name that is a regular file now, would give it a zero hash. A target
         // rebuilt here, or a file recorded in the second its records were
@@ -251,7 +274,11 @@ bool prerequisites_current(const char* program_name, const char* target,
             record.print.type == regular_file && trust_time ? &record.print : nullptr;
         // Only a hash taken now, after the settling moment, can settle a record.
         const bool fresh = !process_fingerprints().contains(record.name);
-        const fingerprint& present = process_fingerprints().lookup(record.name, previous);
+        const struct stat* status = statuses != nullptr && (*statuses)[index].taken
+                                        ? &(*statuses)[index].status
+                                        : nullptr;
+        const fingerprint& present =
+            process_fingerprints().lookup(record.name, previous, no_time_limit, status);
         const difference found = compare(record.print, present, trust_time);
         if (settle.possible && needs_contents(record, reading)) {
             settle.possible = fresh && found == difference::none &&
@@ -293,21 +320,22 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     std::vector<prerequisite_record> records;
     if (auto forced = read_prerequisites(program_name, name, reading, records)) return *forced;
     std::vector<const char*> targets;
-    for (const auto& record : records) {
-        if (record.print.type == absent) continue;
-        bool exists_now = false;
-        if (is_source(record.name, exists_now)) continue;
+    std::vector<source_status> statuses(records.size());
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        const prerequisite_record& record = records[index];
+        if (record.print.type == absent || is_source(record.name, &statuses[index])) continue;
         // A recorded name that has gone and was never built here was a source
         // file (or a file written by hand): building it now, by whatever
         // default script matches, could turn a deleted source into a target
         // for good. It counts as vanished; the script decides what it needs.
-        if (!exists_now && !has_database_files(record.name)) continue;
+        if (!statuses[index].present && !has_database_files(record.name)) continue;
         targets.push_back(record.name.c_str());
     }
     // Nothing was built: the records just read, still under the lock, serve
-    // the comparison, and the target is known to exist.
+    // the comparison, with the statuses the source tests took a moment ago;
+    // and the target is known to exist.
     if (targets.empty()) {
-        return decide(!prerequisites_current(program_name, name, reading, records));
+        return decide(!prerequisites_current(program_name, name, reading, records, &statuses));
     }
 
     push_judged_lock(reading.lock_id, database_path(name, lock_suffix));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <fstream>
 #include <string>
 
 #include "support/scratch.hpp"
@@ -48,6 +49,25 @@ TEST(InputFile, ReadsAFileThroughAStreamWithACloseOnExecDescriptor) {
     in.close();
     EXPECT_FALSE(in.is_open());
     EXPECT_EQ(descriptor_of(scratch.path() + "/records"), -1);
+}
+
+// The file is read in one piece as long as its status at the opening said;
+// what was appended after the opening is still read, and the status is the
+// opened file's.
+TEST(InputFile, ReadsPastTheLengthKnownAtTheOpening) {
+    scratch_directory scratch;
+    put_file("grows", "first\n");
+    input_file in;
+    ASSERT_TRUE(in.open("grows"));
+    EXPECT_EQ(in.status().st_size, 6);
+    EXPECT_TRUE(S_ISREG(in.status().st_mode));
+    {
+        std::ofstream append("grows", std::ios::app);
+        append << "second\n";
+    }
+    std::string read_back, line;
+    while (std::getline(in, line)) read_back += line + "\n";
+    EXPECT_EQ(read_back, "first\nsecond\n");
 }
 
 TEST(InputFile, FileThatCannotBeOpenedLeavesTheStreamFailed) {

@@ -73,6 +73,8 @@ TEST(IsSourceFile, NamesInSubdirectories) {
     EXPECT_FALSE(is_source_file("./src/b.o"));  // .ombu/./src/b.o.prereqs is the same file
 }
 
+// Each case once with the directory read at the first name and once with
+// the names tested singly until the directory is read.
 TEST(IsSourceListed, AgreesWithTheTestOfEachFile) {
     struct case_t {
         const char* what;
@@ -86,15 +88,23 @@ TEST(IsSourceListed, AgreesWithTheTestOfEachFile) {
         {"dangling symbolic link", [] { (void)!symlink("nowhere", "foo"); }},
         {"in a subdirectory", [] { put_file("foo"); put_file(".ombu/sub/foo.prereqs"); }},
     };
-    for (const auto& c : cases) {
-        scratch_directory scratch;
-        forget_database_listings();
-        mkdir(".ombu", 0777);
-        c.setup();
-        bool present = false;
-        EXPECT_EQ(is_source_listed("foo", present), is_source_file("foo")) << c.what;
-        EXPECT_EQ(present, access("foo", F_OK) == 0) << c.what;
+    for (unsigned singly : {0u, 2u}) {
+        list_database_directories_after(singly);
+        for (const auto& c : cases) {
+            scratch_directory scratch;
+            forget_database_listings();
+            mkdir(".ombu", 0777);
+            c.setup();
+            // The third asking is answered from the listing in both rounds.
+            for (int asking = 0; asking < 3; ++asking) {
+                bool present = false;
+                EXPECT_EQ(is_source_listed("foo", present), is_source_file("foo"))
+                    << c.what << ", asked " << asking << " after " << singly;
+                EXPECT_EQ(present, access("foo", F_OK) == 0) << c.what;
+            }
+        }
     }
+    list_database_directories_by_default();
     forget_database_listings();
 }
 
@@ -103,6 +113,7 @@ TEST(IsSourceListed, AgreesWithTheTestOfEachFile) {
 TEST(IsSourceListed, ATargetBuiltAfterTheListingIsNoSource) {
     scratch_directory scratch;
     forget_database_listings();
+    list_database_directories_after(0);
     put_file("a");
     put_file(".ombu/a.prereqs");
     bool present = false;
@@ -111,6 +122,25 @@ TEST(IsSourceListed, ATargetBuiltAfterTheListingIsNoSource) {
     put_file("b");
     EXPECT_FALSE(is_source_listed("b", present));
     EXPECT_TRUE(present);
+    list_database_directories_by_default();
+    forget_database_listings();
+}
+
+// A directory is read only after some of its names were tested singly: a
+// database file made before the reading is seen either way.
+TEST(IsSourceListed, DirectoryReadAfterNamesTestedSingly) {
+    scratch_directory scratch;
+    forget_database_listings();
+    list_database_directories_after(1);
+    put_file("a");
+    put_file("b");
+    bool present = false;
+    EXPECT_TRUE(is_source_listed("a", present));   // tested singly
+    put_file(".ombu/b.prereqs");
+    EXPECT_FALSE(is_source_listed("b", present));  // the listing is read here and shows b's file
+    put_file("c");
+    EXPECT_TRUE(is_source_listed("c", present));
+    list_database_directories_by_default();
     forget_database_listings();
 }
 

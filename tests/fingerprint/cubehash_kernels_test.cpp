@@ -104,6 +104,16 @@ TEST_P(CubehashKernel, RoundsAgreeWithPortableOnArbitraryStates) {
     }
 }
 
+#if defined(__x86_64__)
+// The kernels are chosen by what the C library found at start-up; the
+// compiler's own probe must find the same.
+TEST(CubehashKernelChoice, AgreesWithTheCompilersProcessorTest) {
+    EXPECT_EQ(cubehash_kernels::has_avx2(), static_cast<bool>(__builtin_cpu_supports("avx2")));
+    EXPECT_EQ(cubehash_kernels::has_avx512vl(),
+              __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"));
+}
+#endif
+
 std::string kernel_name(const ::testing::TestParamInfo<kernel>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(EveryKernel, CubehashKernel,

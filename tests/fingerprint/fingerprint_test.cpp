@@ -79,6 +79,13 @@ TEST_F(FingerprintTest, KindTimeAndHashOfEachKindOfName) {
         EXPECT_EQ(print.type, c.type) << c.name;
         EXPECT_EQ(print.timestamp, c.timestamp) << c.name;
         EXPECT_EQ(print.hash, c.hash) << c.name;
+        // Made from a status the caller took, an existing name gets the same.
+        struct stat status;
+        if (lstat(c.name, &status) != 0) continue;
+        const fingerprint from_status = fingerprint_of_status(c.name, status);
+        EXPECT_EQ(from_status.type, c.type) << c.name;
+        EXPECT_EQ(from_status.timestamp, c.timestamp) << c.name;
+        EXPECT_EQ(from_status.hash, c.hash) << c.name;
     }
 }
 
