@@ -10,6 +10,7 @@ ombu-ifcreate. See bench/README.md for what each row measures.
 """
 
 import argparse
+import threading
 import datetime
 import os
 import platform
@@ -178,13 +179,16 @@ def run(cmd, cwd, env, log, timeout=TIMEOUT):
         proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                 stdout=out, stderr=subprocess.STDOUT,
                                 start_new_session=True)
-        try:
-            status = proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
-            status = "timed out after %d s" % timeout
+        # A wait with a timeout polls in steps of up to 50 ms, which would
+        # round short builds; a blocking wait sees the end at once, and a
+        # timer kills a build that overruns.
+        timer = threading.Timer(timeout, os.killpg, (proc.pid, signal.SIGKILL))
+        timer.start()
+        status = proc.wait()
         elapsed = time.perf_counter() - start
+        if not timer.is_alive():
+            status = "timed out after %d s" % timeout
+        timer.cancel()
     if status != 0:
         with open(log) as f:
             tail = f.read()[-2000:]
