@@ -15,6 +15,7 @@
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
+#include "database/failure_marks.hpp"
 #include "database/layout.hpp"
 #include "database/lock_wait.hpp"
 #include "runner/find_script.hpp"
@@ -84,6 +85,11 @@ launch_result lock_target(Job& job, const char* program_name,
         return launch_result::failed;
     }
     replace_fd(job.lock_fd, fd);
+    // Its script failed in this build while this process waited for the lock.
+    if (failed_in_this_build(job.target)) {
+        replace_fd(job.lock_fd, -1);
+        return launch_result::failed;
+    }
     if (job.judged &&
         identity_of_name(job.prerequisites_name.c_str()) != job.judged_prerequisites) {
         if (debug_flag) {
