@@ -364,6 +364,18 @@ def ombu_version(bin_dir):
     return "commit %s" % rev if rev else "unknown revision"
 
 
+def build_type(bin_dir):
+    """The CMake build type of the build directory, without its path."""
+    try:
+        with open(os.path.join(bin_dir, "CMakeCache.txt")) as cache:
+            for line in cache:
+                if line.startswith("CMAKE_BUILD_TYPE:"):
+                    return "a %s build" % (line.split("=", 1)[1].strip() or "default")
+    except OSError:
+        pass
+    return "a build of unknown type"
+
+
 def fmt(seconds):
     return "%.3f" % seconds
 
@@ -378,7 +390,7 @@ def report(args, results, lib_prog, big, memory, elapsed):
     out.append("# Build benchmark: ombu, GNU make and ninja\n")
     out.append("- Date: %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M"))
     out.append("- Machine: %s" % machine())
-    out.append("- ombu: %s (%s)" % (ombu_version(args.bin_dir), args.bin_dir))
+    out.append("- ombu: %s, %s" % (ombu_version(args.bin_dir), build_type(args.bin_dir)))
     out.append("- %s; ninja %s; %s" % (first_line(["make", "--version"]),
                                       first_line(["ninja", "--version"]),
                                       first_line(["cc", "--version"])))
