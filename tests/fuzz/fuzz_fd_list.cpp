@@ -9,16 +9,7 @@
 #include <string>
 
 #include "jobserver/jobserver.hpp"
-
-namespace ombu {
-namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
-}  // namespace ombu
+#include "require.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -34,15 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line = log.str();
     if (!accepted) {
         const std::string prefix = "ombu: ERROR: " + std::string(text.c_str()) + ": ";
-        ombu::require(line.compare(0, prefix.size(), prefix) == 0);
-        ombu::require(line.find('\n') == line.size() - 1 || text.find('\n') != std::string::npos);
+        fuzz::require(line.compare(0, prefix.size(), prefix) == 0);
+        fuzz::require(line.find('\n') == line.size() - 1 || text.find('\n') != std::string::npos);
         return 0;
     }
-    ombu::require(line.empty());
+    fuzz::require(line.empty());
     std::string written = std::to_string(fds[0]);
     if (count == 2) written += "," + std::to_string(fds[1]);
     int again[2] = {-1, -1};
-    ombu::require(ombu::parse_fd_list("ombu", written.c_str(), again, count));
-    ombu::require(again[0] == fds[0] && (count == 1 || again[1] == fds[1]));
+    fuzz::require(ombu::parse_fd_list("ombu", written.c_str(), again, count));
+    fuzz::require(again[0] == fds[0] && (count == 1 || again[1] == fds[1]));
     return 0;
 }

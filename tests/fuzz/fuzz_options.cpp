@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "options/tesk.hpp"
+#include "require.hpp"
 
 namespace {
 
@@ -21,10 +22,6 @@ class discard_buffer : public std::streambuf {
 protected:
     int_type overflow(int_type c) override { return traits_type::not_eof(c); }
 };
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
 
 bool is_fixed_message(const char* message) {
     for (const char* fixed : {tesk::unrecognized_options_message, tesk::unrecognized_option_message,
@@ -82,18 +79,18 @@ void run(tesk::table_definition& table, Iterator begin, Iterator end,
     try {
         processor.process();
     } catch (const tesk::error& e) {
-        require(e.arg != nullptr && is_fixed_message(e.message));
-        require(points_into(e.arg, arguments) || std::strcmp(e.arg, "pair") == 0 ||
+        fuzz::require(e.arg != nullptr && is_fixed_message(e.message));
+        fuzz::require(points_into(e.arg, arguments) || std::strcmp(e.arg, "pair") == 0 ||
                 std::strcmp(e.arg, "pairs") == 0 || std::strcmp(e.arg, "list") == 0 ||
                 std::strcmp(e.arg, "string") == 0 || std::strcmp(e.arg, "number") == 0 ||
                 std::strcmp(e.arg, "count") == 0 || std::strcmp(e.arg, "bool") == 0 ||
                 std::strcmp(e.arg, "-y") == 0);
     }
-    for (const char* non_option : non_options) require(points_into(non_option, arguments));
+    for (const char* non_option : non_options) fuzz::require(points_into(non_option, arguments));
     for (const char* value : {text, letter_only, first, second}) {
-        require(value == nullptr || points_into(value, arguments));
+        fuzz::require(value == nullptr || points_into(value, arguments));
     }
-    require(non_options.size() <= arguments.size());
+    fuzz::require(non_options.size() <= arguments.size());
 }
 
 }  // namespace

@@ -11,13 +11,10 @@
 
 #include "database/record.hpp"
 #include "database/recording.hpp"
+#include "require.hpp"
 
 namespace ombu {
 namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
 
 bool same(const fingerprint& a, const fingerprint& b) {
     if (a.type != b.type) return false;
@@ -37,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string name;
         ombu::read_record(in, print, name);
         if (in.fail()) break;
-        ombu::require(in.tellg() == -1 || in.tellg() > before);
-        ombu::require(print.type >= ombu::absent && print.type <= ombu::regular_file);
+        fuzz::require(in.tellg() == -1 || in.tellg() > before);
+        fuzz::require(print.type >= ombu::absent && print.type <= ombu::regular_file);
         if (name.find('\0') != std::string::npos ||
             ombu::unrecordable_reason(name.c_str()) != nullptr) {
             continue;
@@ -49,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ombu::fingerprint print_again;
         std::string name_again;
         ombu::read_record(back, print_again, name_again);
-        ombu::require(!back.fail() && name_again == name && ombu::same(print, print_again));
-        ombu::require(back.peek() == EOF);
+        fuzz::require(!back.fail() && name_again == name && ombu::same(print, print_again));
+        fuzz::require(back.peek() == EOF);
     }
     return 0;
 }

@@ -7,16 +7,7 @@
 #include <vector>
 
 #include "commands/tokenize_flags.hpp"
-
-namespace ombu {
-namespace {
-
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
-}  // namespace ombu
+#include "require.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -26,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::vector<std::string> words = ombu::tokenize_flags(text.c_str(), leading_dash);
 
-    if (leading_dash && !words.empty()) ombu::require(words.front().compare(0, 1, "-") == 0);
+    if (leading_dash && !words.empty()) fuzz::require(words.front().compare(0, 1, "-") == 0);
     std::string written;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -38,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             written += word[j];
         }
     }
-    ombu::require(ombu::tokenize_flags(written.c_str(), false).size() == words.size());
+    fuzz::require(ombu::tokenize_flags(written.c_str(), false).size() == words.size());
     std::vector<std::string> again = ombu::tokenize_flags(written.c_str(), leading_dash);
     if (!again.empty() && leading_dash) {
         // The dash was added again in front of the first word.
-        ombu::require(again.front().compare(0, 1, "-") == 0);
+        fuzz::require(again.front().compare(0, 1, "-") == 0);
     }
-    ombu::require(again == words);
+    fuzz::require(again == words);
     return 0;
 }

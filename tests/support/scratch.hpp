@@ -19,9 +19,11 @@
 namespace ombu_unit {
 
 // Makes a new, empty directory under the system's temporary directory, named
-// prefix followed by a unique suffix that mkdtemp fills in.
+// prefix followed by a unique suffix: mkdtemp replaces the six trailing X's
+// of its template.
 inline std::string make_temp_directory(const std::string& prefix) {
-    std::string name = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    const std::string template_end = "-" + std::string(6, 'X');
+    std::string name = (std::filesystem::temp_directory_path() / (prefix + template_end)).string();
     if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     return name;
 }
