@@ -3,12 +3,11 @@
 
 #include <sys/types.h>
 
-#include <ctime>
-
 #include <string>
 
 #include "base/process.hpp"
 #include "database/held_locks.hpp"
+#include "runner/file_state.hpp"
 
 namespace ombu {
 
@@ -30,7 +29,7 @@ public:
     int lock_fd = -1;                // holds the exclusive lock while the job runs
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
-    timespec started_at{};           // when the launch started the script
+    file_state target_before;        // the target as the launch found it
     // The prerequisites file seen when the target was judged out of date, for
     // jobs made by a judgement (not by ombu's "rebuild whatever its state"):
     // once the job holds its lock, another file there means another job has
