@@ -15,8 +15,8 @@ bool same_time(const timespec& a, const timespec& b) {
 file_state state_of(const std::string& path) {
     struct stat status;
     if (lstat(path.c_str(), &status) != 0) return {};
-    return {true, status.st_dev, status.st_ino, status.st_mode, status.st_size, status.st_mtim,
-            status.st_ctim};
+    return {true,           status.st_dev,  status.st_ino, status.st_mode,
+            status.st_size, status.st_mtim, status.st_ctim};
 }
 
 bool same_state(const file_state& a, const file_state& b) {

@@ -75,9 +75,9 @@ bool find_enclosing_build(const std::string& name, enclosing_build& found) {
 
 void hint_enclosing_build(const char* program_name, const std::string& name,
                           const enclosing_build& build) {
-    const std::string advice = "The build in " + build.directory + " makes it (" +
-                               build.evidence + "): run ombu with -C " + build.directory +
-                               " from here, or in " + build.directory + " itself.";
+    const std::string advice = "The build in " + build.directory + " makes it (" + build.evidence +
+                               "): run ombu with -C " + build.directory + " from here, or in " +
+                               build.directory + " itself.";
     print_hint(program_name, name, advice.c_str());
 }
 
@@ -100,9 +100,10 @@ void hint_source_with_script(const char* program_name, const std::string& name) 
     for (;;) {
         const std::string script = specific_script(directory, base);
         if (!script.empty()) {
-            const std::string advice = "A file without build records counts as a source, which "
-                                       "ombu leaves alone: remove it to have " +
-                                       script + " make it.";
+            const std::string advice =
+                "A file without build records counts as a source, which "
+                "ombu leaves alone: remove it to have " +
+                script + " make it.";
             print_hint(program_name, name, advice.c_str());
             return;
         }

@@ -59,8 +59,8 @@ inline unprivileged_run run_unprivileged(const std::function<std::string()>& bod
             _exit(cannot_switch);
         }
         const std::string output = body();
-        const bool written =
-            write(pipe_ends[1], output.data(), output.size()) == static_cast<ssize_t>(output.size());
+        const bool written = write(pipe_ends[1], output.data(), output.size()) ==
+                             static_cast<ssize_t>(output.size());
         _exit(written ? 0 : 1);
     }
     close(pipe_ends[1]);
@@ -71,8 +71,11 @@ inline unprivileged_run run_unprivileged(const std::function<std::string()>& bod
     unprivileged_run run;
     char buffer[4096];
     for (ssize_t n; (n = read(pipe_ends[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0) run.output.append(buffer, static_cast<std::size_t>(n));
-        else if (errno != EINTR) break;
+        if (n > 0) {
+            run.output.append(buffer, static_cast<std::size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
     }
     close(pipe_ends[0]);
     int status = 0;
@@ -82,8 +85,8 @@ inline unprivileged_run run_unprivileged(const std::function<std::string()>& bod
         return skipped_run("the superuser runs the tests and cannot switch to user nobody here");
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        run.reason = "the part run as nobody did not end well (wait status " +
-                     std::to_string(status) + ")";
+        run.reason =
+            "the part run as nobody did not end well (wait status " + std::to_string(status) + ")";
     }
     return run;
 }
