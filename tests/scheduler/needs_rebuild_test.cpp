@@ -55,7 +55,6 @@ judging judge(const std::function<void()>& setup, bool verbose, bool keep_going 
               bool always = false, const char* name = "t") {
     scratch_directory scratch;
     for (const char* used : {"t", "p", "q", "r", "x", "y"}) process_fingerprints().forget(used);
-    forget_known_sources();
     setup();
     verbose_flag = verbose;
     keep_going_flag = keep_going;
@@ -205,7 +204,6 @@ TEST_F(NeedsRebuild, ARecordConfirmedByItsContentsSettles) {
     for (const auto& c : cases) {
         scratch_directory scratch;
         process_fingerprints().forget("p");
-        forget_known_sources();
         put_file("p", c.content);
         set_mtime("p", 1000);
         target_with(f_empty);
