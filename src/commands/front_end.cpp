@@ -353,7 +353,10 @@ int build_command(const char* program_name, int argc, char** argv) {
     const int status = dispatch(program_name, options.targets);
     // Interrupted: the jobs have been stopped and cleaned up; the signal ends
     // the process as it would have without being caught.
-    if (interrupt_signal() != 0) die_by_interrupt();
+    if (interrupt_signal() != 0) {
+        leave_build();
+        die_by_interrupt();
+    }
     return status;
 }
 

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
+#include "base/diagnostics.hpp"
 #include "database/layout.hpp"
 
 namespace ombu {
@@ -16,22 +16,77 @@ namespace {
 
 constexpr const char* failed_suffix = ".failed";
 
-std::string build_name;
+std::string build_name;  // empty: no marks are read or written
+int own_build_fd = -1;   // the outermost's descriptor, holding the lock
+
+// A whole-file lock of the open file itself (not of the process), where the
+// system has such locks: closing another descriptor of the file in this
+// process then cannot drop it.
+#ifdef F_OFD_SETLK
+constexpr int set_lock = F_OFD_SETLK;
+constexpr int get_lock = F_OFD_GETLK;
+#else
+constexpr int set_lock = F_SETLK;
+constexpr int get_lock = F_GETLK;
+#endif
+
+struct flock whole_file(short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+// True while some process holds a lock on the build's file. The test takes no
+// lock, so two processes testing at once cannot see each other's test as the
+// build. Whatever cannot be tested counts as ended: a new build then runs a
+// failed target again, which costs time and never a result.
+bool build_running(const std::string& name) {
+    if (own_build_fd >= 0 && name == build_name) return true;
+    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct flock query = whole_file(F_WRLCK);
+    const bool held = fcntl(fd, get_lock, &query) == 0 && query.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
+
+void start_build() {
+    const char* directory = std::getenv("TMPDIR");
+    std::string name = std::string(directory != nullptr && *directory == '/' ? directory : "/tmp") +
+                       "/ombu-build-XXXXXX";
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return;
+    struct flock lock = whole_file(F_RDLCK);
+    if (fcntl(fd, set_lock, &lock) != 0) {
+        unlink(name.c_str());
+        close(fd);
+        return;
+    }
+    own_build_fd = fd;
+    build_name = name;
+    setenv(build_name_variable, build_name.c_str(), 1);
+    std::atexit(leave_build);
+}
 
 }  // namespace
 
 void join_build() {
-    if (const char* inherited = std::getenv(build_name_variable)) {
-        if (*inherited != '\0') {
-            build_name = inherited;
-            return;
-        }
+    const char* inherited = std::getenv(build_name_variable);
+    if (inherited != nullptr && *inherited != '\0' && build_running(inherited)) {
+        build_name = inherited;
+        return;
     }
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    build_name = std::to_string(getpid()) + "." + std::to_string(now.tv_sec) + "." +
-                 std::to_string(now.tv_nsec);
-    setenv(build_name_variable, build_name.c_str(), 1);
+    start_build();
+    // An ended build's name must not reach the scripts either.
+    if (build_name.empty()) unsetenv(build_name_variable);
+}
+
+void leave_build() {
+    if (own_build_fd < 0) return;
+    unlink(build_name.c_str());
+    close(own_build_fd);
+    own_build_fd = -1;
 }
 
 void mark_failed(const std::string& target) {
@@ -56,8 +111,15 @@ bool failed_in_this_build(const std::string& target) {
     while ((got = read(fd, text.data(), text.size())) < 0 && errno == EINTR) {
     }
     close(fd);
+    // Tested at every use: a process of the build may outlive its outermost.
     return got == static_cast<ssize_t>(build_name.size()) &&
-           text.compare(0, build_name.size(), build_name) == 0;
+           text.compare(0, build_name.size(), build_name) == 0 && build_running(build_name);
+}
+
+bool skip_failed_target(const char* program_name, const std::string& target) {
+    if (!failed_in_this_build(target)) return false;
+    diagnostic_prefix(program_name, "ERROR") << target << ": Failed earlier in this build.\n";
+    return true;
 }
 
 }  // namespace ombu

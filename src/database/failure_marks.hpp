@@ -4,6 +4,11 @@
 // ".ombu/<target>.failed", and a target marked by the current build is not
 // run again in it, by any of its processes: judged along every path to it, a
 // failing target would otherwise run once a path, and the paths multiply.
+//
+// The name counts only while the build that made it runs: it is the path of
+// a file on which the outermost process holds a lock until it ends, so a
+// process that a script left running (a watcher, a server, a shell) starts
+// builds of its own later, not more of the ended one.
 #pragma once
 
 #include <string>
@@ -12,12 +17,21 @@ namespace ombu {
 
 inline constexpr const char* build_name_variable = "OMBUBUILD";
 
-// Takes the build name from the environment, or makes one (process id and
-// time) and exports it for the scripts. Called once at start-up.
+// Joins the build named in the environment when it still runs; otherwise
+// starts one (a locked file in the temporary directory) and exports its name
+// for the scripts. Called once at start-up. Without a usable name, no marks.
 void join_build();
+
+// The outermost process lets go of its build (the file goes); at exit, and
+// before dying by a signal.
+void leave_build();
 
 void mark_failed(const std::string& target);
 void clear_failure_mark(const std::string& target);
 bool failed_in_this_build(const std::string& target);
+
+// failed_in_this_build, with an ERROR line for the target when it did:
+// "<target>: Failed earlier in this build.".
+bool skip_failed_target(const char* program_name, const std::string& target);
 
 }  // namespace ombu

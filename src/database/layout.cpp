@@ -34,6 +34,15 @@ bool has_database_files(const std::string& name) {
     return false;
 }
 
+bool committed_since(const std::string& prerequisites_name, const file_identity& judged) {
+    const file_identity now = identity_of_name(prerequisites_name.c_str());
+    return now.exists && now != judged;
+}
+
+void forget_target_without_script(const std::string& target, const std::string& pending_name) {
+    if (!exists(target)) unlink(pending_name.c_str());
+}
+
 void make_directories(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash != std::string::npos) make_directories(path.substr(0, slash));
