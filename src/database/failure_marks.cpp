@@ -1,11 +1,15 @@
 #include "database/failure_marks.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "base/diagnostics.hpp"
 #include "database/layout.hpp"
@@ -51,15 +55,50 @@ bool build_running(const std::string& name) {
     return held;
 }
 
+// The directory of this user's build files: made private, and used only when
+// it is a directory of this user's that nobody else may write into.
+std::string builds_directory() {
+    const char* temporary = std::getenv("TMPDIR");
+    const std::string directory =
+        std::string(temporary != nullptr && *temporary == '/' ? temporary : "/tmp") +
+        "/ombu-builds-" + std::to_string(getuid());
+    mkdir(directory.c_str(), 0700);
+    struct stat status;
+    if (lstat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != getuid() || (status.st_mode & 077) != 0) {
+        return {};
+    }
+    return directory;
+}
+
+// Removes the files of builds that have ended without removing their own
+// (killed): a file gets its final name only once it is locked, so an unlocked
+// one under such a name belongs to no running build.
+void sweep_ended_builds(const std::string& directory) {
+    DIR* entries = opendir(directory.c_str());
+    if (entries == nullptr) return;
+    while (const struct dirent* entry = readdir(entries)) {
+        if (std::strncmp(entry->d_name, "build-", 6) != 0) continue;
+        const std::string name = directory + "/" + entry->d_name;
+        if (!build_running(name)) unlink(name.c_str());
+    }
+    closedir(entries);
+}
+
 void start_build() {
-    const char* directory = std::getenv("TMPDIR");
-    std::string name = std::string(directory != nullptr && *directory == '/' ? directory : "/tmp") +
-                       "/ombu-build-XXXXXX";
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    const std::string directory = builds_directory();
+    if (directory.empty()) return;
+    sweep_ended_builds(directory);
+    std::string draft = directory + "/.draft-XXXXXX";
+    const int fd = mkostemp(draft.data(), O_CLOEXEC);
     if (fd < 0) return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::string name = directory + "/build-" + std::to_string(getpid()) + "-" +
+                             std::to_string(now.tv_sec) + "-" + std::to_string(now.tv_nsec);
     struct flock lock = whole_file(F_RDLCK);
-    if (fcntl(fd, set_lock, &lock) != 0) {
-        unlink(name.c_str());
+    if (fcntl(fd, set_lock, &lock) != 0 || rename(draft.c_str(), name.c_str()) != 0) {
+        unlink(draft.c_str());
         close(fd);
         return;
     }

@@ -18,8 +18,9 @@ namespace ombu {
 inline constexpr const char* build_name_variable = "OMBUBUILD";
 
 // Joins the build named in the environment when it still runs; otherwise
-// starts one (a locked file in the temporary directory) and exports its name
-// for the scripts. Called once at start-up. Without a usable name, no marks.
+// starts one (a locked file in the user's directory of builds under the
+// temporary directory, "ombu-builds-<uid>") and exports its name for the
+// scripts. Called once at start-up. Without a usable name, no marks.
 void join_build();
 
 // The outermost process lets go of its build (the file goes); at exit, and

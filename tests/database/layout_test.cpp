@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "support/scratch.hpp"
@@ -74,6 +75,49 @@ TEST(IsSourceFile, NamesInSubdirectories) {
     EXPECT_TRUE(is_source_file("src/a.c"));
     EXPECT_FALSE(is_source_file("src/b.o"));
     EXPECT_FALSE(is_source_file("./src/b.o"));  // .ombu/./src/b.o.prereqs is the same file
+}
+
+// Only a records file that is there and is another file than the one judged
+// proves a commit since; a missing one (a commit that failed half way) does not.
+TEST(CommittedSince, OnlyANewRecordsFileProvesACommit) {
+    struct case_t {
+        const char* what;
+        bool judged_with_file;
+        std::function<void()> since;
+        bool committed;
+    } cases[] = {
+        {"same file", true, [] {}, false},
+        {"file removed", true, [] { std::remove(".ombu/t.prereqs"); }, false},
+        {"still none", false, [] {}, false},
+        {"renamed over", true,
+         [] {
+             put_file(".ombu/t.prereqs.build");
+             std::rename(".ombu/t.prereqs.build", ".ombu/t.prereqs");
+         },
+         true},
+        {"first records", false, [] { put_file(".ombu/t.prereqs"); }, true},
+    };
+    for (const auto& c : cases) {
+        scratch_directory scratch;
+        mkdir(".ombu", 0777);
+        if (c.judged_with_file) put_file(".ombu/t.prereqs");
+        const file_identity judged = identity_of_name(".ombu/t.prereqs");
+        c.since();
+        EXPECT_EQ(committed_since(".ombu/t.prereqs", judged), c.committed) << c.what;
+    }
+}
+
+// After a failed script search the pending file goes only when the name does
+// not exist: an output left by a script that failed keeps its name a target.
+TEST(ForgetTargetWithoutScript, KeepsThePendingFileOfANameThatExists) {
+    for (bool name_exists : {false, true}) {
+        scratch_directory scratch;
+        put_file(".ombu/n.prereqs.build");
+        if (name_exists) put_file("n", "partial");
+        forget_target_without_script("n", ".ombu/n.prereqs.build");
+        EXPECT_EQ(access(".ombu/n.prereqs.build", F_OK) == 0, name_exists);
+        EXPECT_EQ(is_source_file("n"), false);
+    }
 }
 
 TEST(MakeDirectories, MakesParentsFirstAndIgnoresFailures) {
