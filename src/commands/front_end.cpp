@@ -359,11 +359,11 @@ int build_command(const char* program_name, int argc, char** argv) {
         return 1;
     }
     export_make_level();
+    watch_build();
     join_build();
     load_ancestor_locks();
     catch_interrupts();
     restore_child_signal();
-    if (std::strcmp(program_name, "ombu-ifcreate") != 0) watch_build();
     const int status = dispatch(program_name, options.targets);
     // The builds nested in this one have ended, or stop now; then every token
     // must be back.

@@ -6,8 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "base/build_watch.hpp"
+#include "base/diagnostics.hpp"
 #include "database/layout.hpp"
 
 namespace ombu {
@@ -16,16 +19,17 @@ namespace {
 
 constexpr const char* failed_suffix = ".failed";
 
-std::string build_name;
+std::string build_name;  // empty: no marks are read or written
 
 }  // namespace
 
 void join_build() {
-    if (const char* inherited = std::getenv(build_name_variable)) {
-        if (*inherited != '\0') {
-            build_name = inherited;
-            return;
-        }
+    // A process that joined the watch of a running outermost build belongs to
+    // it; any other is an outermost build, whatever name it inherited.
+    const char* inherited = std::getenv(build_name_variable);
+    if (build_watch_fd() >= 0 && inherited != nullptr && *inherited != '\0') {
+        build_name = inherited;
+        return;
     }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -56,8 +60,16 @@ bool failed_in_this_build(const std::string& target) {
     while ((got = read(fd, text.data(), text.size())) < 0 && errno == EINTR) {
     }
     close(fd);
+    // A process of the build that outlives its outermost build stops (the
+    // watch has ended): its marks count no more.
     return got == static_cast<ssize_t>(build_name.size()) &&
-           text.compare(0, build_name.size(), build_name) == 0;
+           text.compare(0, build_name.size(), build_name) == 0 && !build_gone();
+}
+
+bool skip_failed_target(const char* program_name, const std::string& target) {
+    if (!failed_in_this_build(target)) return false;
+    diagnostic_prefix(program_name, "ERROR") << target << ": Failed earlier in this build.\n";
+    return true;
 }
 
 }  // namespace ombu

@@ -2,9 +2,9 @@
 // plain concatenation from the target name exactly as given.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <string>
+
+#include "base/process.hpp"
 
 namespace ombu {
 
@@ -23,21 +23,21 @@ std::string database_path(const std::string& target, const char* suffix);
 // True when name exists and none of its four database files exists.
 bool is_source_file(const std::string& name);
 
-// is_source_file answered, where it safely can, from one listing per database
-// directory kept for the process; present tells whether the name exists, and
-// status, when given, receives the name's lstat status when it exists.
-bool is_source_listed(const std::string& name, bool& present, struct stat* status = nullptr);
-
-// Forgets the listings (for a process that changes its working directory).
-void forget_database_listings();
-
 // True when any of the name's four database files exists.
 bool has_database_files(const std::string& name);
 
-// For tests: read a database directory once `names` of its names have been
-// tested singly (0: at the first), or after the usual number.
-void list_database_directories_after(unsigned names);
-void list_database_directories_by_default();
+// True when a prerequisites file is there now and is another file than the
+// one seen when its target was judged: only a commit puts one there (the
+// last step of a commit renames the pending file onto it), so the target has
+// been rebuilt since. Its mere absence proves nothing: a commit that failed
+// half way removes the old file and puts no new one.
+bool committed_since(const std::string& prerequisites_name, const file_identity& judged);
+
+// After a failed script search: the pending file goes when the name does not
+// exist at that moment, so a name asked for before it was written by hand
+// becomes a source once it is there. A name that exists (the output of a
+// script that failed, whose script is away for a while) stays a target.
+void forget_target_without_script(const std::string& target, const std::string& pending_name);
 
 // Makes path and its missing ancestors, parents first; reports nothing.
 void make_directories(const std::string& path);

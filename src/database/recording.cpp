@@ -1,16 +1,11 @@
 #include "database/recording.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <map>
-#include <set>
 #include <sstream>
 #include <string>
-#include <string_view>
 
 #include "base/diagnostics.hpp"
 #include "base/settings.hpp"
@@ -43,72 +38,9 @@ bool write_records(const char* program_name, const std::string& records) {
     return true;
 }
 
-// The records of regular files from the previous successful build of the
-// running script's target, and the second in which they were written.
-struct parent_records {
-    std::map<std::string, fingerprint> settled;
-    std::int64_t written_at = 0;
-};
-
-// A record lends its hash only where it still proves the contents: the time
-// recorded is earlier than the second in which the records were written (a
-// later write in that second would not change the time), and the file's status
-// has not changed since that second either (a target rebuilt since, by this
-// process or by the build that runs the script, has a new change time even
-// when its script set an old modification time). The script's pending file is
-// the target's prerequisites file with ".build" added; the old one stays in
-// place, under the builder's exclusive lock, until the script has ended.
-parent_records settled_parent_records() {
-    parent_records records;
-    auto& settled = records.settled;
-    char path[4096];
-    const std::string link = "/proc/self/fd/" + std::to_string(ombuparent_fd);
-    const ssize_t length = readlink(link.c_str(), path, sizeof path - 1);
-    const std::string_view build = ".prereqs.build";
-    if (length <= static_cast<ssize_t>(build.size())) return records;
-    std::string old(path, static_cast<std::size_t>(length));
-    if (old.compare(old.size() - build.size(), build.size(), build) != 0) return records;
-    old.resize(old.size() - std::strlen(".build"));
-    std::ifstream in(old, std::ios::binary);
-    struct stat status;
-    if (!in.is_open() || stat(old.c_str(), &status) != 0) return records;
-    records.written_at = status.st_mtime;
-    std::set<std::string> disputed;
-    while (in.good() && in.peek() != EOF) {
-        fingerprint print;
-        std::string name;
-        read_record(in, print, name);
-        if (in.fail()) break;
-        if (print.type != regular_file || print.timestamp >= status.st_mtime) continue;
-        const auto [found, inserted] = settled.emplace(name, print);
-        if (!inserted && (found->second.timestamp != print.timestamp || found->second.hash != print.hash)) {
-            disputed.insert(name);
-        }
-    }
-    for (const auto& name : disputed) settled.erase(name);
-    return records;
-}
-
-// The fingerprint of name for the records: the cached one, or one made with
-// the parent's record of name lent as previous (read on the first need).
-const fingerprint& recorded_fingerprint(const std::string& name) {
-    static bool loaded = false;
-    static parent_records parent;
-    fingerprint_cache& cache = process_fingerprints();
-    if (cache.contains(name) || cache.forgotten(name)) return cache.lookup(name);
-    if (!loaded) {
-        parent = settled_parent_records();
-        loaded = true;
-    }
-    const auto found = parent.settled.find(name);
-    if (found == parent.settled.end()) return cache.lookup(name);
-    return cache.lookup(name, &found->second, parent.written_at);
-}
-
 }  // namespace
 
-bool record_prerequisites(const char* program_name, const std::vector<const char*>& names,
-                          bool reuse_parent_records) {
+bool record_prerequisites(const char* program_name, const std::vector<const char*>& names) {
     if (ombuparent_fd == -1) {
         diagnostic_prefix(program_name, "ERROR") << "Not invoked within a .do script.\n";
         return false;
@@ -120,9 +52,9 @@ bool record_prerequisites(const char* program_name, const std::vector<const char
     }
     std::ostringstream records;
     for (const char* name : names) {
-        write_record(records, name,
-                     reuse_parent_records ? recorded_fingerprint(name)
-                                          : process_fingerprints().lookup(name));
+        // Always the file as it is now: a hash recorded earlier proves the
+        // contents only at the moment it was taken.
+        write_record(records, name, process_fingerprints().lookup(name));
         if (!records) {
             report_system_error(program_name, errno);
             return false;
@@ -140,8 +72,7 @@ bool record_absent_prerequisites(const char* program_name, const std::vector<con
         }
     }
     if (any_exists) return false;
-    // Names that do not exist have no hash to reuse.
-    return record_prerequisites(program_name, names, false);
+    return record_prerequisites(program_name, names);
 }
 
 const char* unrecordable_reason(const char* name) {

@@ -7,11 +7,7 @@
 namespace ombu {
 
 // Appends one record per name, with its present fingerprint, in one write.
-// With reuse_parent_records, a regular file whose time the previous build of
-// the script's target recorded (and proved settled) keeps its recorded hash
-// unread, as the out-of-date decision would.
-bool record_prerequisites(const char* program_name, const std::vector<const char*>& names,
-                          bool reuse_parent_records = true);
+bool record_prerequisites(const char* program_name, const std::vector<const char*>& names);
 
 // Refuses names that exist; otherwise records them all (normally as absent).
 bool record_absent_prerequisites(const char* program_name, const std::vector<const char*>& names);

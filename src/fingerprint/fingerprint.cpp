@@ -48,15 +48,14 @@ digest content_digest(const std::string& name) {
 
 }  // namespace
 
-fingerprint make_fingerprint(const std::string& name, const fingerprint* previous,
-                             std::int64_t unchanged_before) {
+fingerprint make_fingerprint(const std::string& name, const fingerprint* previous) {
     struct stat status;
     if (lstat(name.c_str(), &status) != 0) return fingerprint();
-    return fingerprint_of_status(name, status, previous, unchanged_before);
+    return fingerprint_of_status(name, status, previous);
 }
 
 fingerprint fingerprint_of_status(const std::string& name, const struct stat& status,
-                                  const fingerprint* previous, std::int64_t unchanged_before) {
+                                  const fingerprint* previous) {
     fingerprint print;
     print.timestamp = static_cast<std::int64_t>(status.st_mtime);
     if (S_ISDIR(status.st_mode)) {
@@ -67,32 +66,20 @@ fingerprint fingerprint_of_status(const std::string& name, const struct stat& st
         print.type = regular_file;
         // Only the time is compared: an unchanged time means an unchanged
         // file, whatever kind previous recorded.
-        print.hash = previous != nullptr && previous->timestamp == print.timestamp &&
-                             status.st_ctime < unchanged_before
+        print.hash = previous != nullptr && previous->timestamp == print.timestamp
                          ? previous->hash
                          : content_digest(name);
     }
     return print;
 }
 
-const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous,
-                                             std::int64_t unchanged_before,
-                                             const struct stat* status) {
+const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous) {
     auto found = entries_.find(name);
-    if (found == entries_.end()) {
-        found = entries_
-                    .emplace(name, status != nullptr
-                                       ? fingerprint_of_status(name, *status, previous, unchanged_before)
-                                       : make_fingerprint(name, previous, unchanged_before))
-                    .first;
-    }
+    if (found == entries_.end()) found = entries_.emplace(name, make_fingerprint(name, previous)).first;
     return found->second;
 }
 
-void fingerprint_cache::forget(const std::string& name) {
-    entries_.erase(name);
-    forgotten_.insert(name);
-}
+void fingerprint_cache::forget(const std::string& name) { entries_.erase(name); }
 
 fingerprint_cache& process_fingerprints() {
     static fingerprint_cache cache;

@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "fingerprint/cubehash.hpp"
 
@@ -21,8 +19,6 @@ enum fingerprint_type : std::int32_t {
     regular_file = 3,
 };
 
-inline constexpr std::int64_t no_time_limit = std::numeric_limits<std::int64_t>::max();
-
 struct fingerprint {
     std::int32_t type = absent;
     std::int64_t timestamp = -1;  // whole seconds; -1 when absent
@@ -30,36 +26,26 @@ struct fingerprint {
 };
 
 // lstat-based fingerprint. When previous is given and its timestamp equals the
-// file's, its hash is reused and the file is not read; with unchanged_before,
-// only when the file's status also last changed before that second.
-fingerprint make_fingerprint(const std::string& name, const fingerprint* previous = nullptr,
-                             std::int64_t unchanged_before = no_time_limit);
+// file's, its hash is reused and the file is not read.
+fingerprint make_fingerprint(const std::string& name, const fingerprint* previous = nullptr);
 
 // make_fingerprint from the lstat status of name that the caller has just taken.
 fingerprint fingerprint_of_status(const std::string& name, const struct stat& status,
-                                  const fingerprint* previous = nullptr,
-                                  std::int64_t unchanged_before = no_time_limit);
+                                  const fingerprint* previous = nullptr);
 
 class fingerprint_cache {
 public:
-    // The cached fingerprint of name; made (with previous) on the first lookup,
-    // from status when the caller has just taken it with lstat. The reference
-    // stays valid until the name is forgotten.
-    const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr,
-                              std::int64_t unchanged_before = no_time_limit,
-                              const struct stat* status = nullptr);
+    // The cached fingerprint of name; made (with previous) on the first lookup.
+    // The reference stays valid until the name is forgotten.
+    const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr);
     void forget(const std::string& name);
     bool contains(const std::string& name) const { return entries_.count(name) != 0; }
-    // True for a name forgotten in this process (a target rebuilt here): what
-    // an earlier record says of it no longer holds.
-    bool forgotten(const std::string& name) const { return forgotten_.count(name) != 0; }
 
 private:
     // Hashed: a large build looks names up thousands of times, and an ordered
     // map compared each name with a dozen others. References to elements stay
     // valid when the table grows.
     std::unordered_map<std::string, fingerprint> entries_;
-    std::unordered_set<std::string> forgotten_;
 };
 
 // The one cache of this process.

@@ -69,8 +69,7 @@ bool find_script(const char* program_name, Job& job, script_match& match) {
         }
         directory = parent_search_directory(directory);
     }
-    // The job's pending file is not this process's parent's: no old records to reuse.
-    record_prerequisites(program_name, {job.script.c_str()}, false);
+    record_prerequisites(program_name, {job.script.c_str()});
     return true;
 }
 

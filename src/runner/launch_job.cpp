@@ -80,9 +80,8 @@ launch_result lock_target(Job& job, const char* program_name,
         return launch_result::failed;
     }
     // Its script failed in this build while this process waited for the lock.
-    if (failed_in_this_build(job.target)) return launch_result::failed;
-    if (job.judged &&
-        identity_of_name(job.prerequisites_name.c_str()) != job.judged_prerequisites) {
+    if (skip_failed_target(program_name, job.target)) return launch_result::failed;
+    if (job.judged && committed_since(job.prerequisites_name, job.judged_prerequisites)) {
         if (debug_flag) {
             diagnostic_prefix(program_name, "INFO") << job.target << ": Rebuilt since judged.\n";
         }
@@ -144,10 +143,8 @@ launch_result launch_job(Job& job, const char* program_name,
     const bool found = find_script(program_name, job, match);
     ombuparent_fd = saved_parent_fd;
     if (!found) {
-        // No script: the name must not count as a target from now on (a
-        // source deleted, then written again, would never build again).
         close_fd(pending_fd);
-        unlink(job.pending_name.c_str());
+        forget_target_without_script(job.target, job.pending_name);
         release_lock(job);
         return launch_result::failed;
     }

@@ -79,11 +79,7 @@ void judge_names(bool always, const std::vector<const char*>& names, job_loop& l
                     job->judged_prerequisites = identity_of_name(job->prerequisites_name.c_str());
                 }
                 // A target that failed earlier in this build fails again at once.
-                if (failed_in_this_build(job->target)) {
-                    if (debug_flag) {
-                        diagnostic_prefix(loop.program_name, "INFO")
-                            << name << ": Failed earlier in this build.\n";
-                    }
+                if (skip_failed_target(loop.program_name, job->target)) {
                     loop.result = false;
                     break;
                 }
@@ -112,7 +108,7 @@ bool any_running(const job_loop& loop) {
 bool start_job(job_loop& loop, job_slot slot) {
     Job& job = *loop.jobs[loop.next_to_start];
     // Failed since it was judged (in a nested judgement, or another process).
-    if (failed_in_this_build(job.target)) {
+    if (skip_failed_target(loop.program_name, job.target)) {
         ++loop.next_to_start;
         loop.result = false;
         return true;

@@ -7,7 +7,6 @@
 #include <ctime>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "base/diagnostics.hpp"
@@ -33,35 +32,15 @@ struct prerequisite_record {
 
 bool exists(const std::string& name) { return access(name.c_str(), F_OK) == 0; }
 
-// Names found to be source files. A name stays one for the rest of the
-// process: no job is ever made for it, so nothing here gives it database
-// files; like a fingerprint, the answer is taken once per process.
-std::unordered_set<std::string> known_sources;
-
-// is_source_file, remembered, and telling whether the name exists (present
-// and status are left alone for a name known already; status, when given,
-// receives the name's lstat status when it was taken here).
-bool is_source(const std::string& name, bool& present, struct stat* status = nullptr) {
-    if (known_sources.count(name) != 0) return true;
-    if (!is_source_listed(name, present, status)) return false;
-    known_sources.insert(name);
-    return true;
-}
-
-// The lstat status that the source test took of a record's name, when it took one.
-struct source_status {
-    bool taken = false;
-    bool present = false;  // the name exists (told for names not known as sources already)
-    struct stat status {};
-};
-
-bool is_source(const std::string& name, source_status* taken = nullptr) {
-    bool present = false;
-    if (taken == nullptr) return is_source(name, present);
-    const bool source = is_source(name, present, &taken->status);
-    taken->taken = source && present;
-    taken->present = present;
-    return source;
+// A recorded name that has gone (lstat finds nothing: a dangling symbolic link
+// is still there, and a target of its own) and never had database files was a
+// source file or a file written by hand. Building it while the target is
+// judged, by whatever default script matches, could turn a deleted source into
+// a target for good; it is not built, and the target is rebuilt whatever a
+// later look at the name finds: its script decides what it needs now.
+bool vanished_input(const std::string& name) {
+    struct stat status;
+    return lstat(name.c_str(), &status) != 0 && !has_database_files(name);
 }
 
 // One reading of a target's prerequisites file, under the shared lock of its
@@ -249,20 +228,13 @@ void finish_settling(const char* target, const settling& settle) {
 }
 
 // Compares every recorded fingerprint with the present one, up to the first
-// difference (every one with the keep-going flag). statuses, when given, holds
-// for each record the status that the source test of this same reading has
-// just taken of its name, with nothing built or waited for since.
+// difference (every one with the keep-going flag).
 bool prerequisites_current(const char* program_name, const char* target,
                            const prerequisites_reading& reading,
-                           const std::vector<prerequisite_record>& records,
-                           const std::vector<source_status>* statuses = nullptr) {
+                           const std::vector<prerequisite_record>& records) {
     bool current = true;
     settling settle = begin_settling(reading, records);
-    // A hash that settles records must come from a status taken after the
-    // settling moment: the statuses taken before it are not used then.
-    if (settle.since) statuses = nullptr;
-    for (std::size_t index = 0; index < records.size(); ++index) {
-        const prerequisite_record& record = records[index];
+    for (const prerequisite_record& record : records) {
         // Only a regular file's record has a hash to lend; any other, lent to a
         // name that is a regular file now, would give it a zero hash. A target
         // rebuilt here, or a file recorded in the second its records were
@@ -274,11 +246,7 @@ bool prerequisites_current(const char* program_name, const char* target,
             record.print.type == regular_file && trust_time ? &record.print : nullptr;
         // Only a hash taken now, after the settling moment, can settle a record.
         const bool fresh = !process_fingerprints().contains(record.name);
-        const struct stat* status = statuses != nullptr && (*statuses)[index].taken
-                                        ? &(*statuses)[index].status
-                                        : nullptr;
-        const fingerprint& present =
-            process_fingerprints().lookup(record.name, previous, no_time_limit, status);
+        const fingerprint& present = process_fingerprints().lookup(record.name, previous);
         const difference found = compare(record.print, present, trust_time);
         if (settle.possible && needs_contents(record, reading)) {
             settle.possible = fresh && found == difference::none &&
@@ -299,17 +267,11 @@ rebuild_decision decide(bool rebuild) {
 
 }  // namespace
 
-void forget_known_sources() {
-    known_sources.clear();
-    forget_database_listings();
-}
-
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
     if (is_directory_reference(name)) return rebuild_decision::up_to_date;
-    bool present = false;
-    if (is_source(name, present)) return rebuild_decision::up_to_date;
+    if (is_source_file(name)) return rebuild_decision::up_to_date;
     if (always) return rebuild_decision::rebuild;
-    if (!present) {
+    if (!exists(name)) {
         report_missing_target(program_name, name);
         return rebuild_decision::rebuild;
     }
@@ -320,22 +282,25 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     std::vector<prerequisite_record> records;
     if (auto forced = read_prerequisites(program_name, name, reading, records)) return *forced;
     std::vector<const char*> targets;
-    std::vector<source_status> statuses(records.size());
-    for (std::size_t index = 0; index < records.size(); ++index) {
-        const prerequisite_record& record = records[index];
-        if (record.print.type == absent || is_source(record.name, &statuses[index])) continue;
-        // A recorded name that has gone and was never built here was a source
-        // file (or a file written by hand): building it now, by whatever
-        // default script matches, could turn a deleted source into a target
-        // for good. It counts as vanished; the script decides what it needs.
-        if (!statuses[index].present && !has_database_files(record.name)) continue;
+    bool input_vanished = false;
+    for (const prerequisite_record& record : records) {
+        if (record.print.type == absent || is_source_file(record.name)) continue;
+        if (vanished_input(record.name)) {
+            input_vanished = true;
+            continue;
+        }
         targets.push_back(record.name.c_str());
     }
-    // Nothing was built: the records just read, still under the lock, serve
-    // the comparison, with the statuses the source tests took a moment ago;
-    // and the target is known to exist.
+    // Nothing to build: the records just read, still under the lock, serve the
+    // comparison too, as a second reading right after the first would read
+    // the same file (no commit can replace it while the lock is held).
     if (targets.empty()) {
-        return decide(!prerequisites_current(program_name, name, reading, records, &statuses));
+        if (!exists(name)) {
+            report_missing_target(program_name, name);
+            return rebuild_decision::rebuild;
+        }
+        const bool current = prerequisites_current(program_name, name, reading, records);
+        return decide(input_vanished || !current);
     }
 
     push_judged_lock(reading.lock_id, database_path(name, lock_suffix));
@@ -355,7 +320,8 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
     if (auto forced = read_prerequisites(program_name, name, second, current_records)) {
         return *forced;
     }
-    return decide(!prerequisites_current(program_name, name, second, current_records));
+    const bool current = prerequisites_current(program_name, name, second, current_records);
+    return decide(input_vanished || !current);
 }
 
 }  // namespace ombu

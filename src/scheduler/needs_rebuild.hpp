@@ -11,8 +11,4 @@ enum class rebuild_decision {
 // Judges one name, bringing its recorded prerequisites up to date first.
 rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name);
 
-// For tests: forget the names found to be source files so far and the
-// database directories read for them.
-void forget_known_sources();
-
 }  // namespace ombu

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "support/scratch.hpp"
@@ -55,6 +56,9 @@ TEST(IsSourceFile, ExistingNameWithoutDatabaseFiles) {
         {"only the lock file", [] { put_file("foo"); put_file(".ombu/foo.prereqs.lock"); }, true},
         {"dangling symbolic link", [] { (void)!symlink("nowhere", "foo"); }, false},
         {"link to a file", [] { put_file("there"); (void)!symlink("there", "foo"); }, true},
+        // A database file that is a dangling link does not exist for the test.
+        {"database file a dangling link",
+         [] { put_file("foo"); mkdir(".ombu", 0777); (void)!symlink("no", ".ombu/foo.prereqs"); }, true},
     };
     for (const auto& c : cases) {
         scratch_directory scratch;
@@ -73,75 +77,47 @@ TEST(IsSourceFile, NamesInSubdirectories) {
     EXPECT_FALSE(is_source_file("./src/b.o"));  // .ombu/./src/b.o.prereqs is the same file
 }
 
-// Each case once with the directory read at the first name and once with
-// the names tested singly until the directory is read.
-TEST(IsSourceListed, AgreesWithTheTestOfEachFile) {
+// Only a records file that is there and is another file than the one judged
+// proves a commit since; a missing one (a commit that failed half way) does not.
+TEST(CommittedSince, OnlyANewRecordsFileProvesACommit) {
     struct case_t {
         const char* what;
-        std::function<void()> setup;
+        bool judged_with_file;
+        std::function<void()> since;
+        bool committed;
     } cases[] = {
-        {"missing name", [] {}},
-        {"plain file", [] { put_file("foo"); }},
-        {"with prerequisites", [] { put_file("foo"); put_file(".ombu/foo.prereqs"); }},
-        {"with .prereqsne.build", [] { put_file("foo"); put_file(".ombu/foo.prereqsne.build"); }},
-        {"database file a dangling link", [] { put_file("foo"); (void)!symlink("no", ".ombu/foo.prereqs"); }},
-        {"dangling symbolic link", [] { (void)!symlink("nowhere", "foo"); }},
-        {"in a subdirectory", [] { put_file("foo"); put_file(".ombu/sub/foo.prereqs"); }},
+        {"same file", true, [] {}, false},
+        {"file removed", true, [] { std::remove(".ombu/t.prereqs"); }, false},
+        {"still none", false, [] {}, false},
+        {"renamed over", true,
+         [] {
+             put_file(".ombu/t.prereqs.build");
+             std::rename(".ombu/t.prereqs.build", ".ombu/t.prereqs");
+         },
+         true},
+        {"first records", false, [] { put_file(".ombu/t.prereqs"); }, true},
     };
-    for (unsigned singly : {0u, 2u}) {
-        list_database_directories_after(singly);
-        for (const auto& c : cases) {
-            scratch_directory scratch;
-            forget_database_listings();
-            mkdir(".ombu", 0777);
-            c.setup();
-            // The third asking is answered from the listing in both rounds.
-            for (int asking = 0; asking < 3; ++asking) {
-                bool present = false;
-                EXPECT_EQ(is_source_listed("foo", present), is_source_file("foo"))
-                    << c.what << ", asked " << asking << " after " << singly;
-                EXPECT_EQ(present, access("foo", F_OK) == 0) << c.what;
-            }
-        }
+    for (const auto& c : cases) {
+        scratch_directory scratch;
+        mkdir(".ombu", 0777);
+        if (c.judged_with_file) put_file(".ombu/t.prereqs");
+        const file_identity judged = identity_of_name(".ombu/t.prereqs");
+        c.since();
+        EXPECT_EQ(committed_since(".ombu/t.prereqs", judged), c.committed) << c.what;
     }
-    list_database_directories_by_default();
-    forget_database_listings();
 }
 
-// A target built after the listing was read: its database file came first,
-// and the name changed after the listing, so the name is asked afresh.
-TEST(IsSourceListed, ATargetBuiltAfterTheListingIsNoSource) {
-    scratch_directory scratch;
-    forget_database_listings();
-    list_database_directories_after(0);
-    put_file("a");
-    put_file(".ombu/a.prereqs");
-    bool present = false;
-    EXPECT_FALSE(is_source_listed("a", present));  // the listing is read here
-    put_file(".ombu/b.prereqs.build");
-    put_file("b");
-    EXPECT_FALSE(is_source_listed("b", present));
-    EXPECT_TRUE(present);
-    list_database_directories_by_default();
-    forget_database_listings();
-}
-
-// A directory is read only after some of its names were tested singly: a
-// database file made before the reading is seen either way.
-TEST(IsSourceListed, DirectoryReadAfterNamesTestedSingly) {
-    scratch_directory scratch;
-    forget_database_listings();
-    list_database_directories_after(1);
-    put_file("a");
-    put_file("b");
-    bool present = false;
-    EXPECT_TRUE(is_source_listed("a", present));   // tested singly
-    put_file(".ombu/b.prereqs");
-    EXPECT_FALSE(is_source_listed("b", present));  // the listing is read here and shows b's file
-    put_file("c");
-    EXPECT_TRUE(is_source_listed("c", present));
-    list_database_directories_by_default();
-    forget_database_listings();
+// After a failed script search the pending file goes only when the name does
+// not exist: an output left by a script that failed keeps its name a target.
+TEST(ForgetTargetWithoutScript, KeepsThePendingFileOfANameThatExists) {
+    for (bool name_exists : {false, true}) {
+        scratch_directory scratch;
+        put_file(".ombu/n.prereqs.build");
+        if (name_exists) put_file("n", "partial");
+        forget_target_without_script("n", ".ombu/n.prereqs.build");
+        EXPECT_EQ(access(".ombu/n.prereqs.build", F_OK) == 0, name_exists);
+        EXPECT_EQ(is_source_file("n"), false);
+    }
 }
 
 TEST(MakeDirectories, MakesParentsFirstAndIgnoresFailures) {

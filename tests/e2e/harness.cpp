@@ -27,7 +27,7 @@ namespace ombu_test {
 namespace {
 
 const char* const steering_variables[] = {"OMBUFLAGS", "MAKEFLAGS", "MFLAGS",
-                                          "MAKELEVEL", "__MKLVL__", "OMBULOCKS"};
+                                          "MAKELEVEL", "__MKLVL__", "OMBULOCKS", "OMBUBUILD", "OMBUALIVE"};
 
 std::vector<std::string> child_environment(const env_list& changes) {
     std::vector<std::string> result;

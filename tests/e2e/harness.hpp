@@ -30,8 +30,9 @@ private:
 
 // Environment changes for a run: set (name, value) pairs, applied over the
 // test process's environment, from which the variables that steer the build
-// commands (OMBUFLAGS, MAKEFLAGS, MFLAGS, MAKELEVEL, __MKLVL__, OMBULOCKS) are
-// removed first. The directory of the built executable is put first on PATH.
+// commands (OMBUFLAGS, MAKEFLAGS, MFLAGS, MAKELEVEL, __MKLVL__, OMBULOCKS,
+// OMBUBUILD, OMBUALIVE) are removed first. The directory of the built executable is put
+// first on PATH.
 using env_list = std::vector<std::pair<std::string, std::string>>;
 
 // The directory holding the built executable and its links.

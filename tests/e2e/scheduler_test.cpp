@@ -5,6 +5,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -393,6 +394,48 @@ TEST(IncrementalBuild, AFailedTargetIsNotRetriedAlongEveryPath) {
     // Each process runs a script at most once; before, a ran 7 times here.
     const std::string log = runs_of(dir, "ombu all");
     EXPECT_LE(std::count(log.begin(), log.end(), 'a'), 3) << log;
+}
+
+// Failure marks last as long as their build. Within it, a target that failed
+// is not run again, and each skip says so; a process that a script left
+// running and that starts a build after its own build has ended (here: a
+// build started with the ended build's name) runs the target again.
+TEST(IncrementalBuild, FailureMarksLastAsLongAsTheirBuild) {
+    temp_dir dir;
+    write_file(dir / "a.do",
+               "#!/bin/sh\necho a >> log\nprintf %s \"$OMBUBUILD\" > name\n"
+               "[ -f ok ] || exit 1\necho a > $3\n",
+               0755);
+    write_file(dir / "b.do", "#!/bin/sh -e\nombu-ifchange a\n", 0755);
+    write_file(dir / "c.do", "#!/bin/sh -e\nombu-ifchange a\n", 0755);
+    write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange b c\n", 0755);
+    const run_result failed = run_shell("timeout 60 ombu all", dir.path());
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(read_file(dir / "log"), "a\n");
+    EXPECT_TRUE(contains(failed.err, "ombu-ifchange[2]: ERROR: a: Failed earlier in this build.\n"))
+        << failed.err;
+
+    write_file(dir / "ok", "");
+    const std::string ended_build = read_file(dir / "name");
+    ASSERT_FALSE(ended_build.empty());
+    const run_result again =
+        run_shell("timeout 60 ombu a", dir.path(), {{"OMBUBUILD", ended_build}});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(read_file(dir / "a"), "a\n");
+}
+
+// A target whose script failed and left its output by name stays a target
+// while its script is away: back, the script runs again.
+TEST(IncrementalBuild, AFailedTargetStaysATargetWhileItsScriptIsAway) {
+    temp_dir dir;
+    write_file(dir / "n.do", "#!/bin/sh\necho partial > n\nexit 1\n", 0755);
+    write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange n\ncat n > $3\n", 0755);
+    EXPECT_EQ(run_shell("timeout 60 ombu all", dir.path()).status, 1);
+    ASSERT_EQ(std::rename((dir / "n.do").c_str(), (dir / "n.do.off").c_str()), 0);
+    EXPECT_EQ(run_shell("timeout 60 ombu all", dir.path()).status, 1);
+    write_file(dir / "n.do", "#!/bin/sh\necho good > $3\n", 0755);
+    EXPECT_EQ(run_shell("timeout 60 ombu all", dir.path()).status, 0);
+    EXPECT_EQ(read_file(dir / "all"), "good\n");
 }
 
 }  // namespace

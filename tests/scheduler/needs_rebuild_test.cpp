@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -55,7 +56,6 @@ judging judge(const std::function<void()>& setup, bool verbose, bool keep_going 
               bool always = false, const char* name = "t") {
     scratch_directory scratch;
     for (const char* used : {"t", "p", "q", "r", "x", "y"}) process_fingerprints().forget(used);
-    forget_known_sources();
     setup();
     verbose_flag = verbose;
     keep_going_flag = keep_going;
@@ -205,7 +205,6 @@ TEST_F(NeedsRebuild, ARecordConfirmedByItsContentsSettles) {
     for (const auto& c : cases) {
         scratch_directory scratch;
         process_fingerprints().forget("p");
-        forget_known_sources();
         put_file("p", c.content);
         set_mtime("p", 1000);
         target_with(f_empty);
@@ -298,6 +297,35 @@ TEST_F(NeedsRebuild, RecordsLendNothingToOtherNames) {
     put_file("q", "q contents");
     EXPECT_EQ(process_fingerprints().lookup("y").hash, make_fingerprint("y").hash);
     EXPECT_EQ(process_fingerprints().lookup("q").hash, make_fingerprint("q").hash);
+}
+
+// Whether a recorded name is a source is asked afresh at every judgement: a
+// name that was one becomes a target once another build gives it a pending
+// file, and a dangling symbolic link is none. Either is then brought up to
+// date first (here its nested build finds no script), so t is rebuilt.
+TEST_F(NeedsRebuild, ARecordedNameIsASourceOnlyWhileItIsOne) {
+    scratch_directory scratch;
+    for (const char* used : {"t", "p"}) process_fingerprints().forget(used);
+    empty_file("p", 1000);
+    target_with("f" + empty_hash + " 3e8 p\n");
+    const std::string no_script = "ombu: ERROR: p: Cannot find .do file to use.\n";
+    {
+        captured_log log;
+        EXPECT_EQ(needs_rebuild(false, "ombu", "t"), up_to_date);
+        put_file(".ombu/p.prereqs.build");
+        EXPECT_EQ(needs_rebuild(false, "ombu", "t"), rebuild);
+        EXPECT_NE(log.str().find(no_script), std::string::npos) << log.str();
+    }
+    std::remove("p");
+    std::remove(".ombu/p.prereqs.build");
+    process_fingerprints().forget("p");
+    ASSERT_EQ(symlink("nowhere", "p"), 0);
+    set_mtime("p", 1000);
+    target_with("s3e8 p\n");  // the link as it was recorded
+    captured_log log;
+    EXPECT_EQ(needs_rebuild(false, "ombu", "t"), rebuild);
+    EXPECT_NE(log.str().find(no_script), std::string::npos) << log.str();
+    process_fingerprints().forget("p");
 }
 
 TEST_F(NeedsRebuild, ALockHeldUpstreamIsACycle) {
