@@ -142,7 +142,11 @@ def check_build(args, project, model, root, work, step, stats, jobs, extra=None,
     clean, no clean build is made and only the model judges."""
     log = os.path.join(work, "run.log")
     mtimes, written = tree_times(project, model, root)
-    statuses, runs, err = run_build(args.ombu_dir, root, log, jobs, args.timeout, stats, extra, second)
+    try:
+        statuses, runs, err = run_build(args.ombu_dir, root, log, jobs, args.timeout, stats, extra, second)
+    except Failure as failure:
+        failure.detail = "%s: %s" % (step, failure.detail)
+        raise
     stats.builds += len(statuses)
     status = statuses[0]
     expect_ok, expect_runs = model.build(project, mtimes, written)
