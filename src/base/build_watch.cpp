@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,8 +19,10 @@ namespace {
 
 int watched_fd = -1;  // read end of the outermost build's pipe (nested builds)
 int owned_fd = -1;    // write end, held by the outermost build alone
+int own_read_fd = -1; // the outermost build's read end, which its scripts inherit
 
-// Input or a hang-up on the read end: nobody writes, so the write end has gone.
+// Input or a hang-up on the read end: the outermost build has written its
+// one byte, or its write end has gone with it.
 bool ended(int fd) {
     pollfd query = {fd, POLLIN, 0};
     return poll(&query, 1, 0) == 1 && (query.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -59,6 +62,7 @@ bool watch_build() {
     }
     fcntl(fds[1], F_SETFD, FD_CLOEXEC);  // scripts get the read end only
     owned_fd = fds[1];
+    own_read_fd = fds[0];
     struct stat status;
     fstat(fds[0], &status);
     const std::string value = std::to_string(fds[0]) + ':' +
@@ -77,9 +81,19 @@ bool build_gone() {
 }
 
 void end_build_watch() {
-    if (owned_fd < 0) return;
-    close(owned_fd);
-    owned_fd = -1;
+    if (owned_fd < 0 || own_read_fd < 0) return;
+    const char byte = 0;
+    while (write(owned_fd, &byte, 1) < 0 && errno == EINTR) {
+    }
+    close(own_read_fd);
+    own_read_fd = -1;
+}
+
+bool build_processes_ended() {
+    if (owned_fd < 0 || own_read_fd >= 0) return owned_fd < 0;
+    // The write end of a pipe that nobody can read any more reports an error.
+    pollfd query = {owned_fd, 0, 0};
+    return poll(&query, 1, 0) == 1 && (query.revents & POLLERR) != 0;
 }
 
 }  // namespace ombu

@@ -24,8 +24,14 @@ int build_watch_fd();
 // the signal that interrupted this process.
 bool build_gone();
 
-// For the outermost build, when it stops its scripts: tells every nested
-// build now, before the process ends.
+// For the outermost build, when its own jobs have ended or are being
+// stopped: tells every nested build now, before the process ends (one byte
+// into the pipe; the write end stays open to tell when they have gone).
 void end_build_watch();
+
+// For the outermost build after end_build_watch: true once no process that
+// inherited the read end is left (nested builds, scripts and whatever they
+// started). True at once for a process that is not the outermost build.
+bool build_processes_ended();
 
 }  // namespace ombu

@@ -33,10 +33,11 @@ bool put_token() {
     return put == 1;
 }
 
-// Waits up to timeout_ms for the pipe to offer a token (or for the build to
-// end), then tries to take one.
-bool take_token_within(int timeout_ms) {
-    pollfd watched[2] = {{jobserver_fds[0], POLLIN, 0}, {build_watch_fd(), POLLIN, 0}};
+// Waits up to timeout_ms for the pipe to offer a token (or, when watch_build
+// is set, for the build to end), then tries to take one.
+bool take_token_within(int timeout_ms, bool watch_build) {
+    pollfd watched[2] = {{jobserver_fds[0], POLLIN, 0},
+                         {watch_build ? build_watch_fd() : -1, POLLIN, 0}};
     if (poll(watched, 2, timeout_ms) < 0 && errno != EINTR) usleep(1000 * timeout_ms);
     return take_token(jobserver_fds[0]);
 }
@@ -108,14 +109,16 @@ bool implicit_slot_lent() { return implicit_lent; }
 
 bool reclaim_implicit_slot(const char* program_name) {
     if (!implicit_lent) return true;
-    // Interrupted, or the build gone: the other processes of the build are
-    // stopping too and give their slots back; a second, then the slot is left.
-    int tries_left = -1;
     for (;;) {
-        if (take_token_within(100)) break;
-        if (tries_left < 0 && (interrupt_signal() != 0 || build_gone())) tries_left = 10;
-        if (tries_left == 0) return false;
-        if (tries_left > 0) --tries_left;
+        if (take_token_within(100, true)) break;
+        if (interrupt_signal() != 0 || build_gone()) {
+            // The other processes of the build are stopping too and give
+            // their slots back: a second more, then the slot is left lent.
+            bool taken = false;
+            for (int tries = 0; tries < 10 && !taken; ++tries) taken = take_token_within(100, false);
+            if (!taken) return false;
+            break;
+        }
     }
     implicit_lent = false;
     trace(program_name, "Took back the lent job slot.");

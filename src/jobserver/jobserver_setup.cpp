@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 
+#include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/settings.hpp"
 #include "jobserver/jobserver.hpp"
@@ -167,12 +168,15 @@ bool adopt_jobserver(const char* program_name, const char* text, bool fifo_allow
 void audit_jobserver(const char* program_name, bool interrupted) {
     if (expected_tokens < 0) return;
     long found = tokens_in_pipe();
-    // Tokens still out come back as the last processes of the build end.
-    for (int wait_ms = interrupted ? 1500 : 200; found >= 0 && found < expected_tokens && wait_ms > 0;
-         wait_ms -= 5) {
+    if (!interrupted && found == expected_tokens) return;
+    // Tokens still out come back, and lent slots are taken back, as the last
+    // processes of the build end; after an interrupt they are still stopping.
+    for (int waited_ms = 0; waited_ms < (interrupted ? 1500 : 200); waited_ms += 5) {
+        if (build_processes_ended() || (!interrupted && found == expected_tokens)) break;
         usleep(5000);
         found = tokens_in_pipe();
     }
+    found = tokens_in_pipe();
     if (found < 0 || found == expected_tokens) return;
     diagnostic_prefix(program_name, "WARNING")
         << "Job server: " << found << " tokens in the pipe at the end of the build; expected "

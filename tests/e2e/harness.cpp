@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -126,6 +127,10 @@ run_result spawn(const std::string& path, const std::vector<std::string>& argv,
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // A build that made a job server checks at its end that every token came
+    // back: no run of any test may lose or make one.
+    EXPECT_EQ(result.err.find("tokens in the pipe at the end of the build"), std::string::npos)
+        << result.err;
     return result;
 }
 

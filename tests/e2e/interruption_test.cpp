@@ -115,5 +115,52 @@ TEST(Interruption, AKillInTheMiddleOfACommitLeavesNoStaleTarget) {
     }
 }
 
+// A signal to the top build alone reaches the whole build: the nested builds
+// inside its scripts stop too, whatever they were doing (judging, waiting for
+// a lock or a slot, running scripts), so no script starts after the signal
+// and no process of the build is left two seconds later; the next build
+// gives what a clean build gives, and the one after it has nothing to do.
+TEST(Interruption, ASignalToTheTopBuildStopsEveryNestedBuild) {
+    const struct {
+        const char* name;
+        int number;
+    } signals[] = {{"INT", 2}, {"TERM", 15}, {"HUP", 1}, {"KILL", 9}};
+    for (const auto& signal : signals) {
+        SCOPED_TRACE(signal.name);
+        temp_dir dir;
+        // all -> a, b; a and b share c; each leaf logs its start and sleeps.
+        write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange a b\ncat a b > $3\n", 0755);
+        write_file(dir / "a.do", "#!/bin/sh -e\nombu-ifchange c a1 a2 a3\ncat c a1 a2 a3 > $3\n",
+                   0755);
+        write_file(dir / "b.do", "#!/bin/sh -e\nombu-ifchange c b1 b2 b3\ncat c b1 b2 b3 > $3\n",
+                   0755);
+        write_file(dir / "default.do",
+                   "#!/bin/sh -e\necho \"start $1\" >> work.log\ntouch started\nsleep 0.4\n"
+                   "echo $1 > $3\n",
+                   0755);
+        // The build in a session of its own, so that what is left of it can
+        // be counted; env gives it back the SIGINT that a background job ignores.
+        const std::string count_left =
+            "ps -e -o sid=,stat= | awk -v s=$build '$1 == s && $2 !~ /^Z/' | wc -l";
+        run_result r = guarded(
+            "setsid env --default-signal=INT ombu -j3 all >/dev/null 2>build.err & build=$!; " +
+                wait_for("started") + "sleep 0.3; kill -" + signal.name +
+                " $build; wait $build; echo status $?; sleep 0.3; wc -l < work.log > "
+                "log.at.signal; sleep 1.7; echo left $(" +
+                count_left + "); wc -l < work.log > log.later",
+            dir.path());
+        EXPECT_EQ(r.out, "status " + std::to_string(128 + signal.number) + "\nleft 0\n")
+            << read_file(dir / "build.err");
+        EXPECT_EQ(read_file(dir / "log.at.signal"), read_file(dir / "log.later"))
+            << read_file(dir / "work.log");
+
+        run_result next = run_shell("timeout 60 ombu -j3 all", dir.path());
+        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_EQ(read_file(dir / "all"), "c\na1\na2\na3\nc\nb1\nb2\nb3\n");
+        run_result again = run_shell("timeout 60 ombu-ifchange all", dir.path());
+        EXPECT_EQ(again.err, "ombu-ifchange: ERROR: Not invoked within a .do script.\n");
+    }
+}
+
 }  // namespace
 }  // namespace ombu_test
