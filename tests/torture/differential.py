@@ -385,10 +385,14 @@ def shrink(args, seed, jobs, edits, kind):
 
 def describe(args, seed, jobs, edits, failure):
     replay = ",".join("%s:%d" % e for e in edits)
-    return ("FAIL [%s] seed %d, -j%d, %d edit(s): %s\n%s\nreplay: python3 %s --ombu-dir %s -j%d --seed %d "
+    flags = "".join([" --size " + args.size if args.size else "",
+                     " --no-recreate" if args.no_recreate else "",
+                     " --no-catch-all" if args.no_catch_all else "",
+                     " --tolerate " + args.tolerate if args.tolerate else ""])
+    return ("FAIL [%s] seed %d, -j%d, %d edit(s): %s\n%s\nreplay: python3 %s --ombu-dir %s -j%d%s --seed %d "
             "--replay '%s'\n"
             % (failure.kind, seed, jobs, len(edits), replay or "(none)", failure.detail,
-               os.path.relpath(__file__), args.ombu_dir, jobs, seed, replay))
+               os.path.relpath(__file__), args.ombu_dir, jobs, flags, seed, replay))
 
 
 # Failures that depend on timing rather than on the edits: not shrunk.
