@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "base/diagnostics.hpp"
@@ -27,6 +29,7 @@
 #include "database/recording.hpp"
 #include "jobserver/jobserver.hpp"
 #include "options/tesk.hpp"
+#include "runner/script_hints.hpp"
 #include "scheduler/build_targets.hpp"
 
 namespace ombu {
@@ -147,7 +150,6 @@ struct start_up_options {
     const char* directory = nullptr;
     unsigned long jobs = 0;
     bool jobs_given = false;
-    bool jobs_from_make = false;  // the jobs option came from MAKEFLAGS or MFLAGS only
     std::string fd_list;
     bool fd_list_from_make = false;  // the descriptor list came from MAKEFLAGS or MFLAGS
     bool fifo_allowed = false;  // fd_list may be "fifo:PATH"
@@ -217,7 +219,6 @@ bool process_environment_options(const char* program_name, option_tables& tables
             << name << ": " << non_options.front() << ": Ignoring filename(s).\n";
     }
     if (values.fd_list != nullptr) options.fifo_allowed = values.fifo_allowed;
-    options.jobs_from_make = !inherited && tables.jobs.is_set;
     options.fd_list_from_make = !inherited && values.fd_list != nullptr;
     options.jobs_given = tables.jobs.is_set;
     tables.jobs.is_set = false;  // from here on: set by the command line
@@ -241,7 +242,6 @@ options_outcome process_options(const char* program_name, int argc, char** argv,
     if (!run_processor(program_name, processor)) return options_outcome::failed;
     if (processor.halted) return options_outcome::halted;
     options.directory = values.directory;
-    if (tables.jobs.is_set) options.jobs_from_make = false;
     options.jobs = values.jobs;
     options.jobs_given = options.jobs_given || tables.jobs.is_set;
     return options_outcome::go_on;
@@ -262,8 +262,7 @@ bool set_up_jobserver(const char* program_name, const start_up_options& options)
                        "naming $(MAKE)): mark the line that runs ombu with +.");
         }
         // An unusable one has had its own warning, which says what is used.
-        // make writes its own -j beside its job server: nothing to warn of.
-        if (options.jobs_given && !options.jobs_from_make && jobserver_fds[0] != -1) {
+        if (options.jobs_given && jobserver_fds[0] != -1) {
             diagnostic_prefix(program_name, "WARNING")
                 << "Ignoring jobs option when there's already a job server.\n";
         }
@@ -298,6 +297,18 @@ void keep_parent_file_from_scripts() {
     if (flags >= 0) fcntl(ombuparent_fd, F_SETFD, flags | FD_CLOEXEC);
 }
 
+// A source file named to ombu is left alone without a word; one that a script
+// would make is most likely a target whose records are gone, or one of a
+// build that runs from a directory above.
+void hint_sources_with_scripts(const char* program_name, const std::vector<const char*>& names) {
+    std::unordered_set<std::string_view> seen;
+    for (const char* name : names) {
+        if (seen.insert(name).second && is_source_file(name)) {
+            hint_source_with_script(program_name, name);
+        }
+    }
+}
+
 int dispatch(const char* program_name, const std::vector<const char*>& targets) {
     if (std::strcmp(program_name, "ombu-ifcreate") == 0) {
         if (!all_recordable(program_name, targets)) return 1;
@@ -313,6 +324,7 @@ int dispatch(const char* program_name, const std::vector<const char*>& targets) 
         if (!all_recordable(program_name, targets)) return 1;
         // Failure (typically: it exists) shows later, where it matters.
         mkdir(database_directory, 0777);
+        hint_sources_with_scripts(program_name, targets);
         return build_targets(true, program_name, targets) ? 0 : 1;
     }
     diagnostic_prefix(program_name, "FATAL") << program_name << ": Unknown function.\n";

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "base/diagnostics.hpp"
-#include "base/hint.hpp"
 #include "database/recording.hpp"
+#include "runner/script_hints.hpp"
 
 namespace ombu {
 
@@ -64,10 +64,7 @@ bool find_script(const char* program_name, Job& job, script_match& match) {
         // Relative names stop at the current directory, absolute ones at "/".
         if (directory.size() < 2) {
             diagnostic_prefix(program_name, "ERROR") << name << ": Cannot find .do file to use.\n";
-            if (access(name.c_str(), F_OK) != 0) {
-                print_hint(program_name, name,
-                           "No file of this name exists either: is the name misspelt?");
-            }
+            hint_no_script(program_name, name);
             return false;
         }
         directory = parent_search_directory(directory);

@@ -3,14 +3,13 @@
 
 #include <sys/types.h>
 
-#include <ctime>
-
 #include <string>
 
 #include "base/owned_fd.hpp"
 #include "base/process.hpp"
 #include "database/held_locks.hpp"
 #include "jobserver/job_slot.hpp"
+#include "runner/file_state.hpp"
 
 namespace ombu {
 
@@ -32,7 +31,7 @@ public:
     job_slot slot;                   // the slot its running script uses
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
-    timespec started_at{};           // when the launch started the script
+    file_state target_before;        // the target as the launch found it
     // The prerequisites file seen when the target was judged out of date, for
     // jobs made by a judgement (not by ombu's "rebuild whatever its state"):
     // once the job holds its lock, another file there means another job has

@@ -169,7 +169,7 @@ launch_result launch_job(Job& job, const char* program_name,
     }
     std::clog.flush();
 
-    clock_gettime(CLOCK_REALTIME, &job.started_at);
+    job.target_before = state_of(job.target);
     job.pid = fork();
     if (job.pid == 0) exec_script(argv.data(), envp.data());
     // The scheduler reports a failed fork with errno, which the close must keep.

@@ -79,35 +79,16 @@ TEST(FrontEnd, StartUpOptionsWarningsAndErrors) {
     const start_up_case cases[] = {
         {{}, {"x"}, refused, 1},
         {{{"MAKEFLAGS", "ks -j4 --jobserver-auth=3,4"}}, {"x"}, no_pipe_silent + refused, 1},
-        {{{"MAKEFLAGS", " --jobserver-fds=5,6 -j"}},
-         {"x"},
-         "@FATAL: jobs: missing option argument\n",
-         1},
         {{{"MAKEFLAGS", " -J"}}, {"x"}, "@FATAL: jobserver-auth: missing option argument\n", 1},
-        // make's own letters and long options are swallowed, variables dropped.
-        {{{"MAKEFLAGS", "kw -- CC=cc"}}, {"x"}, refused, 1},
+        // make's own long options are swallowed too.
         {{{"MAKEFLAGS", "n --no-print-directory"}}, {"x"}, refused, 1},
         {{{"MAKEFLAGS", " foo bar"}},
          {"x"},
          "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + refused,
          1},
-        {{{"MAKEFLAGS", " \"a b\""}},
-         {"x"},
-         "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + refused,
-         1},
-        {{{"MFLAGS", "-s CC=cc"}},
-         {"x"},
-         "@WARNING: MFLAGS: CC=cc: Ignoring filename(s).\n" + refused,
-         1},
         {{{"MAKEFLAGS", " -j0 foo"}, {"MFLAGS", "bar"}},
          {"x"},
          "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n@FATAL: Invalid job limit.\n",
-         1},
-        // An empty OMBUFLAGS still wins: nothing else is read.
-        {{{"OMBUFLAGS", ""}, {"MAKEFLAGS", "-j0 foo"}}, {"x"}, refused, 1},
-        {{{"OMBUFLAGS", " --jobserver-auth=3,4"}},
-         {"x"},
-         "@FATAL: --jobserver-auth=3,4: unrecognized option\n",
          1},
         {{{"OMBUFLAGS", " --jobserver-fds=7"}},
          {"x"},
@@ -190,6 +171,101 @@ TEST(FrontEnd, StartUpOptionsWarningsAndErrors) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ombu-ifchange: ERROR: Not invoked within a .do script.\n");
     EXPECT_FALSE(exists(dir / ".ombu"));
+}
+
+// t.do writes the options its build hands on to scripts.
+const char* const flags_script = "#!/bin/sh\nprintf '%s' \"$OMBUFLAGS\" > \"$3\"\n";
+
+struct options_variable_case {
+    env_list env;
+    std::string err;       // with "@" standing for "ombu: "
+    int status;
+    std::string flags;     // what the script got before --ombuparent-fd; unused on failure
+    std::string jobserver; // the --jobserver-fds value it got: "" none, "new" a pipe of its own
+};
+
+// The options variables as make and a parent build write them. Descriptors 3
+// and 4 are the two ends of a pipe and 7 a FIFO open for both, as a job
+// server handed down would be.
+TEST(FrontEnd, OptionsVariablesAsMakeAndBuildsWriteThem) {
+    const std::string built = "@INFO: t: Ombune.\n";
+    const options_variable_case cases[] = {
+        // make's letters come first without a dash; its -j beside its job
+        // server is a jobs option, and ignored.
+        {{{"MAKEFLAGS", "ks -j4 --jobserver-auth=3,4"}},
+         "@WARNING: Ignoring jobs option when there's already a job server.\n",
+         0,
+         " --keep-going --silent",
+         "3,4"},
+        // With a leading space no dash is added: -j finds no value.
+        {{{"MAKEFLAGS", " --jobserver-fds=5,6 -j"}},
+         "@FATAL: jobs: missing option argument\n",
+         1,
+         "",
+         ""},
+        // w is swallowed; the variable after -- is dropped without a word.
+        {{{"MAKEFLAGS", "kw -- CC=cc"}}, built, 0, " --keep-going", ""},
+        {{{"MAKEFLAGS", " foo"}}, "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + built, 0,
+         "", ""},
+        {{{"MAKEFLAGS", " foo bar"}}, "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + built,
+         0, "", ""},
+        // The "=" filter is MAKEFLAGS's only.
+        {{{"MFLAGS", "-s CC=cc"}}, "@WARNING: MFLAGS: CC=cc: Ignoring filename(s).\n", 0,
+         " --silent", ""},
+        {{{"MAKEFLAGS", "n"}}, built, 0, "", ""},
+        // Quotes and backslashes keep white space, and quotes, in a word.
+        {{{"MAKEFLAGS", " \"a b\""}}, "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + built,
+         0, "", ""},
+        {{{"MAKEFLAGS", " a\\ b"}}, "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + built,
+         0, "", ""},
+        {{{"MAKEFLAGS", " a\\\"b"}}, "@WARNING: MAKEFLAGS: a\"b: Ignoring filename(s).\n" + built,
+         0, "", ""},
+        // " -j4" is the one word -j4; "-j4" becomes --j4, a long option
+        // swallowed as make's own.
+        {{{"MAKEFLAGS", " -j4"}}, built, 0, "", "new"},
+        {{{"MAKEFLAGS", "-j4"}}, built, 0, "", ""},
+        // An empty variable that is set is the one read, and gives no words.
+        {{{"MAKEFLAGS", ""}, {"MFLAGS", "-s"}}, built, 0, "", ""},
+        {{{"OMBUFLAGS", ""}, {"MAKEFLAGS", "-j8"}}, built, 0, "", ""},
+        {{{"OMBUFLAGS", " --jobserver-auth=3,4"}},
+         "@FATAL: --jobserver-auth=3,4: unrecognized option\n",
+         1,
+         "",
+         ""},
+        // One descriptor stands for both ends.
+        {{{"OMBUFLAGS", " --jobserver-fds=7"}}, built, 0, "", "7,7"},
+    };
+    int pipe_ends[2];
+    ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
+    temp_dir fifo_dir;
+    ASSERT_EQ(mkfifo((fifo_dir / "jobs").c_str(), 0600), 0);
+    const int fifo = open((fifo_dir / "jobs").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fifo, 0);
+    const fd_list job_servers = {{3, pipe_ends[0]}, {4, pipe_ends[1]}, {7, fifo}};
+    for (const auto& c : cases) {
+        std::string label;
+        for (const auto& [name, value] : c.env) label += " " + name + "=[" + value + "]";
+        temp_dir dir;
+        write_file(dir / "t.do", flags_script, 0755);
+        run_result r = run_command("ombu", {"t"}, dir.path(), c.env, job_servers);
+        EXPECT_EQ(r.status, c.status) << label;
+        EXPECT_EQ(r.err, std::regex_replace(c.err, std::regex("@"), "ombu: ")) << label;
+        if (c.status != 0) {
+            EXPECT_FALSE(exists(dir / "t")) << label;
+            continue;
+        }
+        const std::string jobserver = c.jobserver == "new"   ? " --jobserver-fds=[0-9]+,[0-9]+"
+                                      : c.jobserver.empty() ? ""
+                                                            : " --jobserver-fds=" + c.jobserver;
+        const std::string handed_on = read_file(dir / "t");
+        EXPECT_TRUE(std::regex_match(handed_on,
+                                     std::regex(c.flags + " --ombuparent-fd=[0-9]+" + jobserver)))
+            << label << "\n"
+            << handed_on;
+    }
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
+    close(fifo);
 }
 
 TEST(FrontEnd, UnrecordableNamesAreRefusedBeforeAnythingIsBuilt) {
@@ -338,11 +414,12 @@ TEST(FrontEnd, JoinsAJobServerNamedByAFifo) {
                0755);
     write_file(dir / "default.do", "#!/bin/sh\necho \"$OMBUFLAGS\" > \"$3\"\n", 0755);
 
-    // make's own -j beside its job server is no jobs option of the build's.
+    // make's own -j beside its job server is ignored, with a warning from
+    // the outermost build only: the nested ones read OMBUFLAGS.
     env_list env = {{"MAKEFLAGS", " -j2 --jobserver-auth=fifo:" + (dir / "jobs")}};
     run_result r = run_command("ombu", {"-s", "all"}, dir.path(), env);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "ombu: WARNING: Ignoring jobs option when there's already a job server.\n");
     std::smatch fds;
     std::string flags = read_file(dir / "all");
     ASSERT_TRUE(std::regex_search(flags, fds, std::regex("--jobserver-fds=([0-9]+),([0-9]+)")))
@@ -368,18 +445,20 @@ TEST(FrontEnd, FailedBuildIsNotRecorded) {
     EXPECT_EQ(prereqs.find("bad"), std::string::npos) << prereqs;
 }
 
-// A jobs option of the build's own, beside an inherited job server, is
-// ignored with a warning; make's own -j in MAKEFLAGS gets none.
+// A jobs option beside an inherited job server is ignored with one warning,
+// whether make wrote it or it was given to ombu; without a jobs option, none.
 TEST(FrontEnd, AJobsOptionBesideAnInheritedJobServerIsIgnored) {
     temp_dir dir;
     ASSERT_EQ(mkfifo((dir / "jobs").c_str(), 0600), 0);
     int fifo = open((dir / "jobs").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fifo, 0);
     write_file(dir / "t.do", "#!/bin/sh\n", 0755);
-    const env_list env = {{"MAKEFLAGS", " -j2 --jobserver-auth=fifo:" + (dir / "jobs")}};
+    const std::string auth = "--jobserver-auth=fifo:" + (dir / "jobs");
+    const env_list env = {{"MAKEFLAGS", " -j2 " + auth}};
     const std::string warning =
         "ombu: WARNING: Ignoring jobs option when there's already a job server.\n";
-    EXPECT_EQ(run_command("ombu", {"-s", "t"}, dir.path(), env).err, "");
+    EXPECT_EQ(run_command("ombu", {"-s", "t"}, dir.path(), {{"MAKEFLAGS", " " + auth}}).err, "");
+    EXPECT_EQ(run_command("ombu", {"-s", "t"}, dir.path(), env).err, warning);
     EXPECT_EQ(run_command("ombu", {"-s", "-j3", "t"}, dir.path(), env).err, warning);
     EXPECT_EQ(run_command("ombu", {"-s", "-j2", "t"}, dir.path(), env).err, warning);
     close(fifo);

@@ -111,22 +111,84 @@ TEST(ScriptSearch, ScriptsThatCannotRun) {
     }
 }
 
+// A run in a directory below the one its build runs from, and a target whose
+// records are gone, each get one line that says what to do; a catch-all
+// default.do is no sign of either.
+TEST(ScriptSearch, RunsFromTheWrongDirectoryAreExplained) {
+    temp_dir dir;
+    write_file(dir / "default.o.do", "#!/bin/sh\necho \"$2\" > \"$3\"\n", 0755);
+    write_file(dir / "lib/libgeo.a.do",
+               "#!/bin/sh -e\nd=$(dirname \"$1\")\nombu-ifchange \"$d/geo.o\" \"$d/point.o\"\n"
+               "cat \"$d/geo.o\" \"$d/point.o\" > \"$3\"\n",
+               0755);
+    write_file(dir / "all.do", "#!/bin/sh\nombu-ifchange lib/libgeo.a\n", 0755);
+    write_file(dir / "default.do", "#!/bin/sh\n", 0755);
+    write_file(dir / "README", "");
+    const std::string above =
+        ": The build in .. makes it (../default.o.do): run ombu with -C .. from here, or in .. "
+        "itself.\n";
+    const std::string remove =
+        "all: A file without build records counts as a source, which ombu leaves alone: remove "
+        "it to have all.do make it.\n";
+    struct case_t {
+        const char* what;
+        const char* first;  // a shell command run first in the project, or null
+        std::string cwd;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"objects of the build above, not built yet", nullptr, "lib", {"libgeo.a"}, 1,
+         "ombu-ifchange[1]: ERROR: ./geo.o: Cannot find .do file to use.\n"
+         "ombu-ifchange[1]: INFO: ./geo.o" + above +
+             "ombu-ifchange[1]: ERROR: ./point.o: Cannot find .do file to use.\n"
+             "ombu-ifchange[1]: INFO: ./point.o" + above + "ombu: ERROR: libgeo.a: Not done.\n"},
+        {"the build where it belongs", nullptr, "", {"-s", "all"}, 0, ""},
+        {"an object of the build above, built", nullptr, "lib", {"geo.o"}, 0,
+         "ombu: INFO: geo.o" + above},
+        {"an object of the build above, not built", nullptr, "lib", {"plane.o"}, 1,
+         "ombu: ERROR: plane.o: Cannot find .do file to use.\nombu: INFO: plane.o" + above},
+        {"a source that only the catch-all would make", nullptr, "", {"README"}, 0, ""},
+        {"a target with its records", nullptr, "", {"all"}, 0, "ombu: INFO: all: Ombune.\n"},
+        {"a target whose records are gone, named twice", "rm -rf .ombu", "", {"all", "all"}, 0,
+         "ombu: INFO: " + remove},
+        {"the same, silently", nullptr, "", {"-s", "all"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.first != nullptr) {
+            ASSERT_EQ(run_shell(c.first, dir.path()).status, 0);
+        }
+        const run_result r = run_command("ombu", c.args, c.cwd.empty() ? dir.path() : dir / c.cwd);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
 // A script that writes its target by name, not "$3", gets a hint: the empty
-// output replaces what it wrote. One that writes nothing at all (a target that
-// only gathers others) gets none.
+// output replaces what it wrote, whether the target was there before or not.
+// One that writes nothing at all (a target that only gathers others) gets
+// none, however soon after its last build it runs again.
 TEST(ScriptLaunch, ATargetWrittenDirectlyIsPointedOut) {
     temp_dir dir;
     write_file(dir / "prog.do", "#!/bin/sh\necho built > prog\n", 0755);
     write_file(dir / "all.do", "#!/bin/sh\nombu-ifchange prog\n", 0755);
+    const std::string hint =
+        "INFO: prog: The script wrote the target itself and no output file, so an empty file "
+        "replaces it: a script writes its result into its third argument, \"$3\".\n";
     run_result r = run_command("ombu", {"all"}, dir.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err,
-              "ombu-ifchange[1]: INFO: prog: The script wrote the target itself and no output "
-              "file, so an empty file replaces it: a script writes its result into its third "
-              "argument, \"$3\".\n"
-              "ombu-ifchange[1]: INFO: prog: Ombune.\n"
-              "ombu: INFO: all: Ombune.\n");
+    EXPECT_EQ(r.err, "ombu-ifchange[1]: " + hint +
+                         "ombu-ifchange[1]: INFO: prog: Ombune.\n"
+                         "ombu: INFO: all: Ombune.\n");
     EXPECT_EQ(read_file(dir / "prog"), "");
+
+    for (int again = 0; again < 3; ++again) {
+        r = run_command("ombu", {"all"}, dir.path());
+        EXPECT_EQ(r.err, "ombu: INFO: all: Ombune.\n");
+    }
+    r = run_command("ombu", {"prog"}, dir.path());
+    EXPECT_EQ(r.err, "ombu: " + hint + "ombu: INFO: prog: Ombune.\n");
 }
 
 TEST(ScriptLaunch, EveryScriptSeesOneOmbuflagsEntryNamingItsOwnFile) {
