@@ -36,8 +36,8 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from project import (Hang, Project, build_env, leftovers, random_edits,  # noqa: E402
-                     read_tree_outputs, rmtree, run_group)
+from project import (SIZES, Hang, Project, build_env, leftovers, random_edits,  # noqa: E402
+                     read_tree_outputs, rmtree, run_group, token_warnings)
 
 KINDS = ["group-kill", "group-term", "top-kill", "top-term", "script-kill", "script-term"]
 SAFE_EDITS = ["change", "script_change", "specific_script", "local_create", "mode", "add_dep",
@@ -109,11 +109,23 @@ def bad_prereqs(root):
     return bad
 
 
-def run(cmd, root, env, timeout):
+def check_tokens(err, jobs, stats, what):
+    lines = token_warnings(err) if jobs > 1 else []
+    if lines:
+        stats["token warnings"] += 1
+        raise Failure("token", "%s: %s" % (what, "\n".join(lines)))
+
+
+def run(cmd, root, env, timeout, stats, what):
+    """One build to its end, counted; a hang or a token warning fails."""
+    stats["builds"] += 1
     try:
-        return run_group(cmd, root, env, timeout)
+        status, err = run_group(cmd, root, env, timeout)
     except Hang as hang:
-        raise Failure("hang", str(hang))
+        stats["hangs"] += 1
+        raise Failure("hang", "%s: %s" % (what, hang))
+    check_tokens(err, int(cmd[1][2:]), stats, what)
+    return status, err
 
 
 def read_log(log):
@@ -137,10 +149,10 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
     failure = None
     pgid = None
     try:
-        project = Project(seed)
+        project = Project(seed, args.size)
         files = project.write(root)
         start = time.time()
-        status, err = run(ombu, root, env, args.timeout)
+        status, err = run(ombu, root, env, args.timeout, stats, "the first build")
         took = time.time() - start
         if status != 0:
             raise Failure("setup", "the first build failed:\n" + err)
@@ -183,10 +195,14 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
                 killed = True
             except ProcessLookupError:
                 pass
+        stats["builds"] += 1
         try:
             proc.wait(timeout=args.timeout)
         except subprocess.TimeoutExpired:
+            stats["hangs"] += 1
             raise Failure("hang", "the killed build did not end within %d s" % args.timeout)
+        with open(os.path.join(work, "killed.err")) as errfile:
+            check_tokens(errfile.read(), jobs, stats, "the killed build")
         stats["kills" if killed else "missed"] += 1
         stats["kind " + kind] = stats.get("kind " + kind, 0) + killed
         at_kill = leftovers(root)
@@ -203,18 +219,20 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
             raise Failure("corrupt", "prerequisites files that do not read back:\n  " + "\n  ".join(bad))
         read_log(log)
 
-        status, recovery_err = run(ombu, root, env, args.timeout)
+        status, recovery_err = run(ombu, root, env, args.timeout, stats, "the build after the kill")
         drain(pgid, args.timeout)
         if status != 0:
             raise Failure("recovery", "the build after the kill exited %d:\n%s" % (status, recovery_err))
         clean = os.path.join(work, "clean")
         os.makedirs(clean)
         project.write(clean)
-        c_status, _ = run(ombu, clean, build_env(args.ombu_dir, os.path.join(work, "clean.log")), args.timeout)
+        c_status, _ = run(ombu, clean, build_env(args.ombu_dir, os.path.join(work, "clean.log")), args.timeout,
+                          stats, "the clean build")
         expected = read_tree_outputs(clean, project.targets)
         got = read_tree_outputs(root, project.targets)
         wrong = [n for n in sorted(project.targets) if got[n] != expected[n]]
         if c_status != 0 or wrong:
+            stats["wrong outputs"] += len(wrong)
             raise Failure("output", "outputs differ from a clean build after recovery:\n" + "".join(
                 "  %s:\n    got   %r\n    clean %r\n" % (n, got[n], expected[n]) for n in wrong)
                 + "recovery stderr:\n" + recovery_err)
@@ -231,8 +249,9 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
         if bad:
             raise Failure("corrupt", "after recovery, files that do not read back:\n  " + "\n  ".join(bad))
         read_log(log)
-        status, err = run(ombu, root, env, args.timeout)
+        status, err = run(ombu, root, env, args.timeout, stats, "the build after recovery")
         ran = read_log(log)
+        stats["needless runs"] += len([n for n in ran if n != "all"])
         if status != 0 or ran != ["all"]:
             raise Failure("not-quiet", "the build after recovery exited %d and ran: %s\n%s"
                           % (status, " ".join(ran), err))
@@ -254,6 +273,7 @@ def main():
     ap.add_argument("--ombu-dir", required=True, help="directory holding ombu and its links")
     ap.add_argument("--kinds", default=",".join(KINDS))
     ap.add_argument("--jobs", default="1,2", help="-j levels to use (default 1,2)")
+    ap.add_argument("--size", choices=SIZES, help="only projects of this size (default: drawn from the seed)")
     ap.add_argument("--cases", type=int, default=6, help="seeds to try, each with every kind and level")
     ap.add_argument("--minutes", type=float, default=0, help="run new seeds until this much time has passed")
     ap.add_argument("--first-seed", type=int, default=1)
@@ -262,8 +282,8 @@ def main():
                     help="start the next build while processes of the killed one may still run")
     ap.add_argument("--keep-going", action="store_true")
     ap.add_argument("--keep", action="store_true", help="keep the temporary trees")
-    ap.add_argument("--timeout", type=int, default=120,
-                    help="seconds after which a build counts as hanging (default 120)")
+    ap.add_argument("--timeout", type=int, default=30,
+                    help="seconds after which a build counts as hanging (default 30)")
     args = ap.parse_args()
     args.ombu_dir = os.path.abspath(args.ombu_dir)
     if not os.access(os.path.join(args.ombu_dir, "ombu"), os.X_OK):
@@ -273,8 +293,10 @@ def main():
     for k in kinds:
         if k not in KINDS:
             sys.exit("unknown kind " + k)
-    stats = {"kills": 0, "missed": 0, "cases": 0, "doing left": 0}
-    failures = {}
+    figures = ["cases", "builds", "hangs", "token warnings", "wrong outputs", "needless runs", "kills",
+               "missed", "doing left"]
+    stats = {jobs: dict.fromkeys(figures, 0) for jobs in levels}
+    failures = {jobs: {} for jobs in levels}
     start = time.time()
     seed = args.first_seed
     stop = False
@@ -286,10 +308,10 @@ def main():
             break
         for kind in kinds:
             for jobs in levels:
-                f = one_case(args, seed, kind, jobs, stats, args.instant)
-                stats["cases"] += 1
+                f = one_case(args, seed, kind, jobs, stats[jobs], args.instant)
+                stats[jobs]["cases"] += 1
                 if f:
-                    failures[f.kind] = failures.get(f.kind, 0) + 1
+                    failures[jobs][f.kind] = failures[jobs].get(f.kind, 0) + 1
                     print("FAIL [%s] seed %d, %s, -j%d, kill at %.3f s\n%s\nrepeat: python3 %s --ombu-dir %s "
                           "--first-seed %d --cases 1 --kinds %s --jobs %d --instant %.3f%s\n"
                           % (f.kind, seed, kind, jobs, f.instant, f.detail, os.path.relpath(__file__),
@@ -301,13 +323,18 @@ def main():
             if stop:
                 break
         seed += 1
-    print("cases %d, kills %d (%s), build ended before the kill %d, .doing files left (ignored) %d, "
-          "failures %d (%s), %.0f s"
-          % (stats["cases"], stats["kills"],
-             ", ".join("%s %d" % (k[5:], v) for k, v in sorted(stats.items()) if k.startswith("kind ")),
-             stats["missed"], stats["doing left"], sum(failures.values()),
-             ", ".join("%s %d" % kv for kv in sorted(failures.items())) or "none", time.time() - start))
-    return 1 if failures else 0
+    for jobs in levels:
+        st = stats[jobs]
+        print("-j%d: cases %d, builds %d, hangs %d, token warnings %d, wrong outputs %d, needless runs %d | "
+              "kills %d (%s), build ended before the kill %d, .doing files left (ignored) %d, failures %d (%s), "
+              "%.0f s"
+              % (jobs, st["cases"], st["builds"], st["hangs"], st["token warnings"], st["wrong outputs"],
+                 st["needless runs"], st["kills"],
+                 ", ".join("%s %d" % (k[5:], v) for k, v in sorted(st.items()) if k.startswith("kind ")),
+                 st["missed"], st["doing left"], sum(failures[jobs].values()),
+                 ", ".join("%s %d" % kv for kv in sorted(failures[jobs].items())) or "none",
+                 time.time() - start), flush=True)
+    return 1 if any(failures.values()) else 0
 
 
 if __name__ == "__main__":

@@ -2,15 +2,31 @@
 
 The model keeps its own picture of the build tree: the outputs it expects on
 disk, and for every name that a build has launched the inputs recorded by its
-last successful script run (name and contents, or absent) and whether a
-pending prerequisites file exists. A build is then simulated as the tool's
-rules describe it: a name that exists and has no database files is a source;
-a target is run when it does not exist or has no records, when bringing its
-recorded prerequisites up to date fails, or when one of its recorded inputs
-differs by contents or by existence from what was recorded; a recorded name
-that has gone and never had database files is not brought up to date. A prerequisite
-that is rebuilt with byte-identical contents therefore does not make its users
-run. A launch leaves a pending prerequisites file even when no script is found.
+last successful script run (name, contents or absent, and for a file of the
+project its modification second) and whether a pending prerequisites file
+exists. A build is then simulated as the tool's rules describe it: a name that
+exists and has no database files is a source; a target is run when it does
+not exist or has no records, when bringing its recorded prerequisites up to
+date fails, or when one of its recorded inputs differs from what was recorded;
+a recorded name that has gone and never had database files is not brought up
+to date. A prerequisite that is rebuilt with byte-identical contents therefore
+does not make its users run.
+
+An input differs when it has appeared or vanished, when it is now a symbolic
+link (its own status: another kind of file), or when its contents changed,
+except that a file whose modification second equals the recorded one, and
+lies before the second in which the target's records were written, is trusted
+by its time: a change that kept the time (a time set back after the change, a
+second save within the same second) is not seen, and the target stays as it
+was. Those two seconds are facts of the run, not decisions of the tool: the
+tester passes the files' times and the records files' times, read from the
+tree before the build. A name that only a dangling link holds does not exist
+(it is no source): bringing it up to date runs its script search.
+
+Records hold what the script read while it ran (the contents of that moment,
+never a hash carried over from older records). A failed script search removes
+the pending file only when the name does not exist at that moment; a failed
+script leaves it.
 """
 
 from project import ABSENT, script_candidates, transform
@@ -21,16 +37,26 @@ class Model:
         self.outputs = {}   # built target -> contents, as on disk
         self.records = {}   # name -> list of (input, contents or ABSENT)
         self.pending = set()  # names with a pending prerequisites file
+        self.mtimes = {}    # file of the project or link -> modification second, this build
+        self.written = {}   # target -> second in which its records were written, this build
 
     # -- one build --------------------------------------------------------
 
-    def build(self, project, top="all"):
-        """Simulates `ombu top`. Returns (success, [names whose script ran])."""
+    def build(self, project, mtimes=None, written=None, top="all"):
+        """Simulates `ombu top`, with the modification seconds of the project's
+        files and links (mtimes) and of the targets' records files (written) as
+        they are in the tree. Returns (success, [names whose script ran])."""
         self.project = project
         self.files = project.files()
+        self.links = project.links
+        self.mtimes = mtimes or {}
+        self.written = written or {}
         self.done = set()
         self.runs = []
         self.failures = 0
+        self.hidden = set()    # targets kept although an input's contents changed
+        self.unseen = []
+        self.replaced = set()  # dangling links that a build replaced by a target
         ok = self.run(top)
         return ok, self.runs
 
@@ -41,6 +67,24 @@ class Model:
         if name in self.files:
             return self.files[name][0]
         return self.outputs.get(name, ABSENT)
+
+    def mtime(self, name):
+        return self.mtimes.get(name) if name in self.files else None
+
+    def differs(self, target, dep, recorded):
+        """The rule's comparison of one record with the input as it is now."""
+        contents, mtime = recorded
+        if dep in self.links and dep not in self.outputs:
+            return True  # a symbolic link: another kind of file than recorded
+        now = self.contents(dep)
+        if contents is ABSENT or now is ABSENT:
+            return (contents is ABSENT) != (now is ABSENT)
+        written = self.written.get(target)
+        if mtime is not None and mtime == self.mtime(dep) and written is not None and mtime < written:
+            if now != contents:
+                self.unseen.append(target)
+            return False
+        return now != contents
 
     def is_source(self, name):
         return self.exists(name) and name not in self.records and name not in self.pending
@@ -54,18 +98,25 @@ class Model:
         stale = True
         if self.exists(name) and name in self.records:
             ok = True
-            for dep, recorded in self.records[name]:
+            for dep, recorded, _ in self.records[name]:
                 # A recorded name that has gone and never had database files
                 # is not built here: it counts as vanished.
                 known = self.exists(dep) or dep in self.records or dep in self.pending
                 if recorded is not ABSENT and not self.is_source(dep) and known:
                     ok = self.visit(dep, depth + 1) and ok
             if ok and self.exists(name):
-                stale = any(self.contents(dep) != recorded for dep, recorded in self.records[name])
+                self.unseen = []
+                stale = any(self.differs(name, dep, (recorded, mtime))
+                            for dep, recorded, mtime in self.records[name])
         if not stale:
+            if self.unseen:
+                self.hidden.add(name)
             self.done.add(name)
             return True
         return self.run(name, depth)
+
+    def record(self, name):
+        return (name, self.contents(name), self.mtime(name))
 
     def run(self, name, depth=0):
         self.pending.add(name)
@@ -75,10 +126,14 @@ class Model:
             if self.exists(candidate):
                 script = candidate
                 break
-            recorded.append((candidate, ABSENT))
+            recorded.append((candidate, ABSENT, None))
         if script is None:
+            # The pending file goes only when the name does not exist: an
+            # existing name stays a target (its script may come back).
+            if not self.exists(name):
+                self.pending.discard(name)
             return self.fail()
-        recorded.append((script, self.contents(script)))
+        recorded.append(self.record(script))
         if script not in self.project.scripts:
             return self.fail()  # a file that is no script: it cannot be executed
         self.runs.append(name)
@@ -87,11 +142,11 @@ class Model:
         if not self.exists(deps_file):
             if not self.project.catch_all or script.rsplit("/", 1)[-1] != "default.do":
                 return self.fail()
-            recorded.append((deps_file, ABSENT))
+            recorded.append((deps_file, ABSENT, None))
             return self.succeed(name, header, recorded)
         if not self.visit(deps_file, depth + 1):
             return self.fail()
-        recorded.append((deps_file, self.contents(deps_file)))
+        recorded.append(self.record(deps_file))
         lines = self.contents(deps_file).splitlines()
         mode, deps = lines[0], lines[1:]
         local = name + ".local"
@@ -99,17 +154,17 @@ class Model:
         if self.exists(local):
             if not self.visit(local, depth + 1):
                 return self.fail()
-            recorded.append((local, self.contents(local)))
+            recorded.append(self.record(local))
             inputs.append(local)
         else:
-            recorded.append((local, ABSENT))
+            recorded.append((local, ABSENT, None))
         ok = True
         for dep in deps:
             ok = self.visit(dep, depth + 1) and ok
         if not ok:
             return self.fail()
         for dep in deps:
-            recorded.append((dep, self.contents(dep)))
+            recorded.append(self.record(dep))
         if any(not self.exists(d) for d in inputs):
             return self.fail()
         text = header
@@ -118,6 +173,8 @@ class Model:
         return self.succeed(name, text, recorded)
 
     def succeed(self, name, text, recorded):
+        if name in self.links:
+            self.replaced.add(name)  # the output took the link's place
         self.outputs[name] = text
         self.records[name] = recorded
         self.pending.discard(name)

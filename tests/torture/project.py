@@ -29,6 +29,8 @@ import signal
 import subprocess
 
 DIRS = ["", "a/", "a/b/", "c/"]
+LARGE_DIRS = ["", "a/", "a/b/", "a/b/d/", "c/", "c/e/"]
+SIZES = ["small", "large"]
 EXTS = [".out", ".h", ".p.q", ""]
 MODES = ["cat", "head", "strip", "count"]
 ABSENT = None
@@ -36,6 +38,9 @@ ABSENT = None
 SCRIPT = """#!/bin/sh -e
 {comments}t="$1$2"
 echo "$t" >> "$TORTURE_LOG"
+# What a process left running by this script would inherit (the tester may
+# hand it to a later build).
+[ -z "$TORTURE_ENV" ] || {{ echo "OMBUBUILD=${{OMBUBUILD-}}"; echo "OMBULOCKS=${{OMBULOCKS-}}"; }} > "$TORTURE_ENV"
 if [ ! -f "$t.deps" ]; then
   # A catch-all script makes anything it has no list for; the others fail.
   [ {fallback} = 1 ] || {{ echo "$t: no deps file" >&2; exit 1; }}
@@ -61,6 +66,8 @@ for d in $deps $extra; do
   esac
 done
 }} > "$3"
+# A second save of a source within the build, after every script read it.
+if [ "$t" = all ] && [ -n "$TORTURE_RESAVE" ]; then cp "${{TORTURE_RESAVE#* }}" "${{TORTURE_RESAVE%% *}}"; fi
 """
 
 
@@ -119,26 +126,65 @@ class Project:
     # When set, a default.do makes a target that has no .deps file.
     catch_all = True
 
-    def __init__(self, seed):
+    def __init__(self, seed, size=None):
         rng = random.Random(seed)
+        # The size is drawn from the seed unless asked for: small projects
+        # (3 to 9 targets) find faults of the rules quickly; large ones (up to
+        # 60 targets in four directory levels, few top targets, prerequisites
+        # shared by branches that run at once) find those of parallel builds.
+        self.size = size or random.Random("size %d" % seed).choice(SIZES)
+        self.dirs = DIRS if self.size == "small" else LARGE_DIRS
         self.sources = {}   # name -> text (plain sources and T.local files)
+        self.links = {}     # name -> what the symbolic link at name points to (missing)
         self.targets = {}   # name -> {"deps": [...], "mode": str}, in rank order
         self.scripts = {}   # path -> [version, comment count]
         self.removed = []   # sources deleted by an edit, that may come back
         self.gone = set()   # every name an edit removed
-        for i in range(rng.randint(3, 7)):
-            self.sources["%ss%d.src" % (rng.choice(DIRS), i)] = random_text(rng, rng.randint(1, 4))
+        # What the tester must do around the next build, beyond writing the
+        # files: ("resave", name, text, "during" or "after"), ("mtime", name,
+        # nanoseconds), ("concurrent",), ("inherit",).
+        self.actions = []
+        small = self.size == "small"
+        for i in range(rng.randint(3, 7) if small else rng.randint(8, 20)):
+            self.sources["%ss%d.src" % (rng.choice(self.dirs), i)] = random_text(rng, rng.randint(1, 4))
         names = []
-        for i in range(rng.randint(3, 9)):
-            name = "%st%d%s" % (rng.choice(DIRS), i, rng.choice(EXTS))
-            pool = list(self.sources) + names
-            deps = rng.sample(pool, rng.randint(1, min(3, len(pool))))
+        for i in range(rng.randint(3, 9) if small else rng.randint(20, 60)):
+            name = "%st%d%s" % (rng.choice(self.dirs), i, rng.choice(EXTS))
+            if small:
+                pool = list(self.sources) + names
+                deps = rng.sample(pool, rng.randint(1, min(3, len(pool))))
+            else:
+                # Mostly lower targets, the recent ones more often, so that
+                # the graph is deep and several branches meet below.
+                count = rng.randint(1, 4)
+                deps = []
+                for _ in range(count):
+                    if names and rng.random() < 0.7:
+                        dep = names[max(0, len(names) - 1 - int(rng.expovariate(0.15)))]
+                    else:
+                        dep = rng.choice(sorted(self.sources))
+                    if dep not in deps:
+                        deps.append(dep)
             self.targets[name] = {"deps": deps, "mode": rng.choice(MODES)}
             names.append(name)
-        self.targets["all"] = {"deps": list(names), "mode": "cat"}
+        if small:
+            top = list(names)
+        else:
+            # Only the targets nobody uses, and a few others: all's script
+            # then starts branches that need the same lower targets at once.
+            used = {d for t in self.targets.values() for d in t["deps"]}
+            top = [n for n in names if n not in used or rng.random() < 0.1]
+            rng.shuffle(top)
+        self.targets["all"] = {"deps": top, "mode": "cat"}
         self.scripts["all.do"] = [1, 0]
-        for path in ["default.do", "default.out.do", "a/default.out.do", "default.q.do",
-                     "default.p.q.do", "a/b/default.h.do", "c/default.do"]:
+        if small:
+            defaults = ["default.do", "default.out.do", "a/default.out.do", "default.q.do",
+                        "default.p.q.do", "a/b/default.h.do", "c/default.do"]
+        else:
+            defaults = [d + p for d in self.dirs
+                        for p in ["default.do", "default.out.do", "default.q.do", "default.p.q.do",
+                                  "default.h.do"] if rng.random() < 0.6]
+        for path in defaults:
             if rng.random() < 0.5:
                 self.scripts[path] = [1, 0]
         for name in names:
@@ -180,9 +226,18 @@ class Project:
                 continue
             full = os.path.join(root, path)
             os.makedirs(os.path.dirname(full), exist_ok=True)
+            if os.path.islink(full):
+                os.remove(full)  # a source coming back where a link was
             with open(full, "w") as f:
                 f.write(text)
             os.chmod(full, mode)
+        for path, dest in self.links.items():
+            full = os.path.join(root, path)
+            if not os.path.islink(full):
+                if os.path.lexists(full):
+                    os.remove(full)
+                os.makedirs(os.path.dirname(full), exist_ok=True)
+                os.symlink(dest, full)
         return now
 
     def copy(self):
@@ -193,6 +248,8 @@ class Project:
         other.removed = list(self.removed)
         other.gone = set(self.gone)
         other.no_recreate, other.catch_all = self.no_recreate, self.catch_all
+        other.size, other.dirs = self.size, self.dirs
+        other.links, other.actions = dict(self.links), list(self.actions)
         return other
 
     # -- edits ----------------------------------------------------------
@@ -216,6 +273,10 @@ class Project:
         if not names:
             return None
         name = rng.choice(names)
+        how = self.change_text(rng, name)
+        return "change %s (%s)" % (name, how)
+
+    def change_text(self, rng, name):
         lines = self.sources[name].splitlines(keepends=True)
         how = rng.choice(["line", "comment", "append", "first"])
         if how == "line" and lines:
@@ -227,7 +288,7 @@ class Project:
         else:
             lines.append("line %d\n" % rng.randint(0, 999))
         self.sources[name] = "".join(lines)
-        return "change %s (%s)" % (name, how)
+        return how
 
     def edit_touch(self, rng, root):
         names = sorted(self.files())
@@ -257,7 +318,7 @@ class Project:
         cands = script_candidates(name)
         choices = []
         for c in cands[:cands.index(found)] if found else cands:
-            if c[:c.rfind("/") + 1] in DIRS:
+            if c[:c.rfind("/") + 1] in self.dirs:
                 choices.append(c)
         if not choices:
             return None
@@ -326,6 +387,7 @@ class Project:
         if not self.removed or self.no_recreate:
             return None
         name = self.removed.pop(rng.randrange(len(self.removed)))
+        self.links.pop(name, None)
         self.sources[name] = random_text(rng, rng.randint(1, 3))
         if not self.users(name):
             user = rng.choice(sorted(self.targets))
@@ -348,20 +410,70 @@ class Project:
         self.targets[name]["mode"] = rng.choice(MODES)
         return "%s transforms with %s" % (name, self.targets[name]["mode"])
 
+    def edit_same_second(self, rng, root):
+        """Two saves of a source with the same size: the tester makes the
+        first at the start of a second and the second within that second,
+        either at the end of the next build (after every script read the
+        first) or right after that build."""
+        names = [n for n in self.plain_sources() if self.users(n)]
+        if not names:
+            return None
+        name = rng.choice(names)
+        first = "line %d\n" % rng.randint(100, 999) + random_text(rng, rng.randint(0, 2))
+        digit = rng.randrange(5, 8)
+        second = first[:digit] + str((int(first[digit]) + 1) % 10) + first[digit + 1:]
+        when = rng.choice(["during", "after"])
+        self.sources[name] = first
+        self.actions.append(("resave", name, second, when))
+        return "save %s twice in one second, the second %s the build" % (name, when)
+
+    def edit_restore_time(self, rng, root):
+        """New contents with the old modification time, as cp -p or tar leave it."""
+        names = self.plain_sources() + sorted(n for n in self.sources if n.endswith(".local"))
+        if not names:
+            return None
+        name = rng.choice(names)
+        path = os.path.join(root, name)
+        if not os.path.isfile(path) or os.path.islink(path):
+            return None
+        old = os.lstat(path).st_mtime_ns
+        how = self.change_text(rng, name)
+        self.actions.append(("mtime", name, old))
+        return "change %s (%s) and set its time back" % (name, how)
+
+    def edit_dangle(self, rng, root):
+        """A source replaced by a symbolic link to a file that does not exist."""
+        names = self.plain_sources()
+        if not names:
+            return None
+        name = rng.choice(names)
+        del self.sources[name]
+        self.links[name] = os.path.basename(name) + ".gone"
+        self.removed.append(name)
+        self.gone.add(name)
+        return "replace source %s by a dangling link, used by %s" % (name, " ".join(self.users(name)) or "none")
+
+    def edit_concurrent(self, rng, root):
+        self.actions.append(("concurrent",))
+        return "a second build started while the first runs"
+
+    def edit_inherit_env(self, rng, root):
+        self.actions.append(("inherit",))
+        return "the build inherits OMBUBUILD and OMBULOCKS of an earlier one"
+
     def edit_noop(self, rng, root):
         return "nothing"
-
-    def broken(self):
-        """True when a clean build must fail: some input is missing."""
-        return any(d not in self.sources and d not in self.targets
-                   for t in self.targets.values() for d in t["deps"])
 
 
 EDIT_WEIGHTS = {
     "change": 5, "touch": 2, "delete_target": 2, "specific_script": 2, "script_change": 2,
     "remove_script": 1, "local_create": 1.5, "local_remove": 1, "drop_source": 1,
     "break_source": 0.6, "restore_source": 1.5, "add_dep": 1.5, "mode": 1, "noop": 0.4,
+    "same_second": 1.5, "restore_time": 1.5, "dangle": 0.8, "concurrent": 1, "inherit_env": 1,
 }
+# Edits that the differential tester carries out around a build; the
+# interruption tester leaves them out.
+TIMED_EDITS = {"same_second", "restore_time", "concurrent", "inherit_env"}
 
 
 def random_edits(rng, count, kinds=None):
@@ -376,7 +488,7 @@ def build_env(ombu_dir, log, extra=None):
     that would steer it, the run log."""
     env = {k: v for k, v in os.environ.items()
            if k not in ("OMBUFLAGS", "MAKEFLAGS", "MFLAGS", "MAKELEVEL", "__MKLVL__", "OMBULOCKS",
-                        "TORTURE_SLEEP")}
+                        "OMBUBUILD", "TORTURE_SLEEP", "TORTURE_RESAVE", "TORTURE_ENV")}
     env["PATH"] = os.path.abspath(ombu_dir) + ":" + env.get("PATH", "/usr/bin:/bin")
     env["TORTURE_LOG"] = log
     env.update(extra or {})
@@ -387,12 +499,18 @@ class Hang(Exception):
     pass
 
 
-def run_group(cmd, cwd, env, timeout):
-    """Runs a build in a process group of its own; a build that has not ended
-    after timeout seconds is killed with everything it started, and Hang is
-    raised. Returns (exit status, stderr text)."""
-    proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+def start_group(cmd, cwd, env):
+    """Starts a build in a process group of its own."""
+    return subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                             start_new_session=True)
+
+
+def run_group(cmd, cwd, env, timeout, proc=None):
+    """Runs a build (or waits for one that start_group started) in a process
+    group of its own; a build that has not ended after timeout seconds is
+    killed with everything it started, and Hang is raised. Returns (exit
+    status, stderr text)."""
+    proc = proc or start_group(cmd, cwd, env)
     try:
         _, err = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -400,6 +518,12 @@ def run_group(cmd, cwd, env, timeout):
         proc.communicate()
         raise Hang("%s did not end within %d s" % (" ".join(cmd), timeout))
     return proc.returncode, err.decode("utf-8", "replace")
+
+
+def token_warnings(err):
+    """The lines where a build that made a job server warns that the pipe
+    does not hold the tokens it should at its end."""
+    return [line for line in err.splitlines() if "WARNING:" in line and "token" in line]
 
 
 def read_tree_outputs(root, names):
