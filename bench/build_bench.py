@@ -29,6 +29,36 @@ TIMEOUT = 3600         # seconds one build may take before the run is abandoned
 
 
 # ---------------------------------------------------------------- projects
+
+# The end of a compile script, as in examples/hello/default.o.do: the shell
+# reads the depfile "$depfile" (undoing "\\ ", "\\#", "$$" and continued
+# lines) and one ombu-ifchange declares every name in it.
+DEPFILE_LOOP = r'''set -f --
+first=y
+while IFS= read -r line; do
+    case $line in *' \') line=${line%\\} ;; esac
+    case $first in y) line=${line#*: } first= ;; esac
+    while :; do
+        line=${line#"${line%%[! ]*}"}
+        [ -n "$line" ] || break
+        word=${line%% *} line=${line#"${line%% *}"}
+        while case $word in *\\) ;; *) false ;; esac; do
+            line=${line# } next=${line%% *}
+            word="${word%\\} $next" line=${line#"$next"}
+        done
+        name=
+        while case $word in *'$$'*) ;; *) false ;; esac; do
+            name=$name${word%%'$$'*}\$ word=${word#*'$$'}
+        done
+        word=$name$word name=
+        while case $word in *'\#'*) ;; *) false ;; esac; do
+            name=$name${word%%'\#'*}\# word=${word#*'\#'}
+        done
+        set -- "$@" "$name$word"
+    done
+done < "$depfile"
+ombu-ifchange "$@"
+'''
 #
 # A project is, for each tool, a dict of file name -> contents; names ending
 # in ".do" are made executable. The three variants of one project share their
@@ -93,11 +123,8 @@ def cc_project(n):
     ombu = dict(sources)
     ombu["default.o.do"] = (
         "#!/bin/sh -e\n"
-        "ombu-ifchange \"$1.c\"\n"
-        "cc -MD -MF \"$1.d\" -c -o \"$3\" \"$1.c\"\n"
-        "headers=$(sed -e 's/^[^:]*://' -e 's/\\\\$//' \"$1.d\")\n"
-        "rm -f \"$1.d\"\n"
-        "ombu-ifchange $headers\n")
+        "depfile=$1.d\n"
+        "cc -MD -MF \"$depfile\" -c -o \"$3\" \"$1.c\"\n" + DEPFILE_LOOP)
     ombu["prog.do"] = ("#!/bin/sh -e\nobjects=\"%s\"\n"
                        "ombu-ifchange $objects\ncc -o \"$3\" $objects\n" % objects)
     ombu["all.do"] = "#!/bin/sh -e\nombu-ifchange prog\n"
