@@ -47,6 +47,6 @@ void die_by_interrupt() {
     _exit(128 + signal_number);  // not reached: the default action ends the process
 }
 
-void clear_interrupt() { noted_signal = 0; }
+void note_interrupt(int signal_number) { note_signal(signal_number); }
 
 }  // namespace ombu

@@ -17,7 +17,8 @@ int interrupt_signal();
 // caught, so that a calling shell or make sees it.
 [[noreturn]] void die_by_interrupt();
 
-// For tests: forgets a noted signal.
-void clear_interrupt();
+// Notes a signal as if it had been caught (the outermost build has ended: a
+// nested build stops as if it had been sent SIGTERM).
+void note_interrupt(int signal_number);
 
 }  // namespace ombu

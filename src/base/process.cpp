@@ -100,24 +100,31 @@ void restore_child_signal() {
     sigaction(SIGCHLD, &action, nullptr);
 }
 
-int wait_for_child_or_input(int fd, pid_t& pid, int& child_end, int& status) {
+int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end,
+                            int& status) {
+    if (input_fd < 0 && watched_fd < 0) return wait_for_child(pid, child_end, status);
     if (!watch_child_ends()) return wait_for_child(pid, child_end, status);
     for (;;) {
         drain_child_ends();
         const int reaped = reap_child(WNOHANG, pid, child_end, status);
         if (reaped != 0) return reaped;
         // A child that ends from here on writes to the pipe, so the poll
-        // cannot miss it.
-        pollfd watched[2] = {{child_ended_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
-        if (poll(watched, 2, -1) < 0) {
+        // cannot miss it. Negative descriptors are left out by poll.
+        pollfd watched[3] = {{child_ended_pipe[0], POLLIN, 0},
+                             {input_fd, POLLIN, 0},
+                             {watched_fd, POLLIN, 0}};
+        if (poll(watched, 3, -1) < 0) {
             if (errno != EINTR || interrupt_signal() != 0) return -1;
             continue;
         }
+        if ((watched[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return 3;
         if ((watched[1].revents & POLLIN) != 0) return 2;
         // A descriptor that can never offer input would wake the poll at once.
         if ((watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            return wait_for_child(pid, child_end, status);
+            if (watched_fd < 0) return wait_for_child(pid, child_end, status);
+            input_fd = -1;
         }
+        if ((watched[2].revents & POLLNVAL) != 0) watched_fd = -1;
     }
 }
 

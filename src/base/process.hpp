@@ -24,10 +24,11 @@ int wait_for_child(pid_t& pid, int& child_end, int& status);
 // would inherit it): it is set back to its default action.
 void restore_child_signal();
 
-// Like wait_for_child, but also comes back, with 2, as soon as fd has input
-// (a job-server token that another process gave back). Without any child
-// left: -1 with ECHILD at once.
-int wait_for_child_or_input(int fd, pid_t& pid, int& child_end, int& status);
+// Like wait_for_child, but also comes back as soon as input_fd has input
+// (a job-server token that another process gave back), with 2, or
+// watched_fd has input or hangs up (the outermost build has ended), with 3.
+// Either may be -1 for none. Without any child left: -1 with ECHILD at once.
+int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end, int& status);
 
 // Opens (creating, mode 0600) a lock file write-only, append, close-on-exec,
 // relative to dirfd, without taking a lock. -1 with errno on failure.

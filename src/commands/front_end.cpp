@@ -15,6 +15,7 @@
 
 #include "base/diagnostics.hpp"
 #include "base/hint.hpp"
+#include "base/build_watch.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
@@ -350,7 +351,12 @@ int build_command(const char* program_name, int argc, char** argv) {
     load_ancestor_locks();
     catch_interrupts();
     restore_child_signal();
+    if (std::strcmp(program_name, "ombu-ifcreate") != 0) watch_build();
     const int status = dispatch(program_name, options.targets);
+    // The builds nested in this one have ended, or stop now; then every token
+    // must be back.
+    end_build_watch();
+    audit_jobserver(program_name, interrupt_signal() != 0);
     // Interrupted: the jobs have been stopped and cleaned up; the signal ends
     // the process as it would have without being caught.
     if (interrupt_signal() != 0) die_by_interrupt();

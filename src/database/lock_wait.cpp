@@ -7,13 +7,14 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/interrupt.hpp"
 #include "base/paths.hpp"
 #include "base/process.hpp"
 #include "database/held_locks.hpp"
 #include "database/wait_notes.hpp"
-#include "jobserver/lend_slot.hpp"
+#include "jobserver/job_slot.hpp"
 
 namespace ombu {
 
@@ -45,6 +46,10 @@ bool waits_lead_back(const std::string& wanted) {
 lock_wait wait_for_lock(int fd, const std::string& lock_name, bool exclusive) {
     // Holding nothing, this process cannot be part of a cycle: just wait.
     if (upstream_locks().empty()) {
+        if (build_gone()) {
+            errno = EINTR;
+            return lock_wait::failed;
+        }
         return lock_whole_file(fd, exclusive) ? lock_wait::locked : lock_wait::failed;
     }
     // Otherwise wait in short steps, looking each time whether the holders of
@@ -54,7 +59,7 @@ lock_wait wait_for_lock(int fd, const std::string& lock_name, bool exclusive) {
     useconds_t pause = 2000;
     for (;;) {
         if (waits_lead_back(wanted)) return lock_wait::cycle;
-        if (interrupt_signal() != 0) {
+        if (interrupt_signal() != 0 || build_gone()) {
             errno = EINTR;
             return lock_wait::failed;
         }
@@ -71,10 +76,13 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
                        const char* program_name) {
     const int taken = try_lock_whole_file(fd, exclusive);
     if (taken != 0) return taken > 0 ? lock_wait::locked : lock_wait::failed;
-    const bool lent = lend_job_slot(program_name);
+    // No script of this process runs while it waits here (a job loop with
+    // running scripts puts off a launch whose lock is taken), so the slot
+    // that the process stands in is unused meanwhile.
+    const bool lent = lend_implicit_slot(program_name);
     lock_wait outcome = wait_for_lock(fd, lock_name, exclusive);
     const int wait_error = errno;
-    if (lent && !reclaim_job_slot(program_name) && outcome == lock_wait::locked) {
+    if (lent && !reclaim_implicit_slot(program_name) && outcome == lock_wait::locked) {
         outcome = lock_wait::failed;  // interrupted while taking the slot back
         errno = EINTR;
     } else {

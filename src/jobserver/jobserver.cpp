@@ -14,13 +14,8 @@
 namespace ombu {
 
 int jobserver_fds[2] = {-1, -1};
-int implicit_job_slots = 1;
 
 namespace {
-
-void trace(const char* program_name, const char* text) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text << '\n';
-}
 
 // "<text>: <rest>: <message>", rest being where the fault was found.
 bool fd_list_error(const char* program_name, const char* text, const char* rest,
@@ -30,36 +25,6 @@ bool fd_list_error(const char* program_name, const char* text, const char* rest,
 }
 
 }  // namespace
-
-bool procure_job_slot(const char* program_name) {
-    if (implicit_job_slots != 0) {
-        implicit_job_slots = 0;
-        trace(program_name, "Procured implicit job slot that is this process itself.");
-        return true;
-    }
-    if (jobserver_fds[0] == -1) return false;
-    pollfd query = {jobserver_fds[0], POLLIN, 0};
-    if (poll(&query, 1, 0) != 1 || (query.revents & POLLIN) == 0) return false;
-    // Another process may have taken the token since the poll; take_token
-    // then comes back empty-handed instead of waiting.
-    bool taken = take_token(jobserver_fds[0]);
-    trace(program_name, taken ? "Procured a job slot from the jobserver."
-                              : "Failed to procure a job slot from the jobserver.");
-    return taken;
-}
-
-void vacate_job_slot(const char* program_name) {
-    if (implicit_job_slots == 0) {
-        implicit_job_slots = 1;
-        trace(program_name, "Vacated implicit job slot that is this process itself.");
-        return;
-    }
-    if (jobserver_fds[1] == -1) return;
-    const char token = 0;
-    while (write(jobserver_fds[1], &token, 1) < 0 && errno == EINTR) {
-    }
-    trace(program_name, "Vacated a job slot to the jobserver.");
-}
 
 bool parse_fd_list(const char* program_name, const char* text, int* fds, int count) {
     const char* position = text;

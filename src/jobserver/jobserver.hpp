@@ -4,13 +4,7 @@
 
 namespace ombu {
 
-extern int jobserver_fds[2];    // read end, write end; -1 for none
-extern int implicit_job_slots;  // 1 while this process's own slot is free
-
-// Takes a slot without ever waiting; true when one is held.
-bool procure_job_slot(const char* program_name);
-// Gives a slot back: the implicit one first, else a token to the pipe.
-void vacate_job_slot(const char* program_name);
+extern int jobserver_fds[2];  // read end, write end; -1 for none
 
 // Reads count (1 or 2) descriptor numbers from text; prints an ERROR line and
 // returns false when the list is malformed.
@@ -29,5 +23,11 @@ bool create_jobserver(const char* program_name, unsigned long jobs, long max_pip
 // (or one socket), or a FIFO that cannot be opened, get one WARNING and leave
 // jobserver_fds at -1.
 bool adopt_jobserver(const char* program_name, const char* text, bool fifo_allowed);
+
+// For the build that created the job server, when it ends: every token must
+// be back in the pipe. A shortfall is given a moment to come back (longer
+// after an interrupt, while the nested builds stop); then a shortfall or a
+// surplus gets a WARNING naming both numbers.
+void audit_jobserver(const char* program_name, bool interrupted);
 
 }  // namespace ombu

@@ -1,6 +1,7 @@
 // Setting up the job server at start-up: a new pipe for -j N, or joining the
 // one that make or a parent build hands down.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,17 @@ void adopt_fifo(const char* program_name, const char* path) {
     jobserver_fds[1] = fd;
 }
 
+// Tokens that the pipe made by this process must hold when the build ends;
+// -1 when this process did not make the job server.
+long expected_tokens = -1;
+
+// Bytes waiting in the pipe; -1 when they cannot be counted.
+long tokens_in_pipe() {
+    int count = 0;
+    if (ioctl(jobserver_fds[0], FIONREAD, &count) != 0) return -1;
+    return count;
+}
+
 }  // namespace
 
 bool create_jobserver(const char* program_name, unsigned long jobs, long max_pipe_size) {
@@ -125,6 +137,7 @@ bool create_jobserver(const char* program_name, unsigned long jobs, long max_pip
             diagnostic_prefix(program_name, "INFO") << "Vacated a job slot to the jobserver.\n";
         }
     }
+    expected_tokens = static_cast<long>(written);
     if (written < tokens) {
         diagnostic_prefix(program_name, "WARNING")
             << "Job limit " << jobs << " does not fit in the jobserver pipe; using " << written + 1
@@ -149,6 +162,21 @@ bool adopt_jobserver(const char* program_name, const char* text, bool fifo_allow
     jobserver_fds[0] = fds[0];
     jobserver_fds[1] = fds[1];
     return true;
+}
+
+void audit_jobserver(const char* program_name, bool interrupted) {
+    if (expected_tokens < 0) return;
+    long found = tokens_in_pipe();
+    // Tokens still out come back as the last processes of the build end.
+    for (int wait_ms = interrupted ? 1500 : 200; found >= 0 && found < expected_tokens && wait_ms > 0;
+         wait_ms -= 5) {
+        usleep(5000);
+        found = tokens_in_pipe();
+    }
+    if (found < 0 || found == expected_tokens) return;
+    diagnostic_prefix(program_name, "WARNING")
+        << "Job server: " << found << " tokens in the pipe at the end of the build; expected "
+        << expected_tokens << ".\n";
 }
 
 }  // namespace ombu

@@ -13,8 +13,4 @@ Job::Job(const char* name)
       pending_name(prerequisites_name + ".build"),
       lock_name(prerequisites_name + ".lock") {}
 
-Job::~Job() {
-    if (lock_fd != -1) close_fd(lock_fd);
-}
-
 }  // namespace ombu

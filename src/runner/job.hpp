@@ -7,15 +7,16 @@
 
 #include <string>
 
+#include "base/owned_fd.hpp"
 #include "base/process.hpp"
 #include "database/held_locks.hpp"
+#include "jobserver/job_slot.hpp"
 
 namespace ombu {
 
 class Job {
 public:
     explicit Job(const char* name);
-    ~Job();  // closes a lock that is still held
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
 
@@ -27,7 +28,8 @@ public:
     std::string prerequisites_name;  // ".ombu/" + target + ".prereqs"
     std::string pending_name;        // prerequisites_name + ".build"
     std::string lock_name;           // prerequisites_name + ".lock"
-    int lock_fd = -1;                // holds the exclusive lock while the job runs
+    owned_fd lock_fd;                // holds the exclusive lock while the job runs
+    job_slot slot;                   // the slot its running script uses
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
     timespec started_at{};           // when the launch started the script

@@ -9,10 +9,12 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "base/diagnostics.hpp"
 #include "base/hint.hpp"
 #include "base/interrupt.hpp"
+#include "base/owned_fd.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
@@ -34,8 +36,8 @@ void report_file_error(const char* program_name, const std::string& file, int er
 launch_result lock_target(Job& job, const char* program_name,
                           const std::vector<lock_identity>& launched_locks, bool may_wait) {
     if (debug_flag) diagnostic_prefix(program_name, "INFO") << job.lock_name << ": Locking ...\n";
-    int fd = open_lock_file(AT_FDCWD, job.lock_name.c_str());
-    if (fd < 0) {
+    owned_fd lock(open_lock_file(AT_FDCWD, job.lock_name.c_str()));
+    if (!lock.held()) {
         const int error = errno;
         report_file_error(program_name, job.lock_name, error);
         if (error == ENOENT && access(database_directory, F_OK) != 0) {
@@ -45,9 +47,8 @@ launch_result lock_target(Job& job, const char* program_name,
         }
         return launch_result::failed;
     }
-    if (!identity_of(fd, job.lock_id)) {
+    if (!identity_of(lock.get(), job.lock_id)) {
         report_file_error(program_name, job.lock_name, errno);
-        close_fd(fd);
         return launch_result::failed;
     }
     job.lock_known = true;
@@ -55,23 +56,18 @@ launch_result lock_target(Job& job, const char* program_name,
     // target depends on itself.
     if (held_upstream(job.lock_id)) {
         report_cycle(program_name, job.target);
-        close_fd(fd);
         return launch_result::failed;
     }
     // Another spelling of a target that this call already launched.
     if (std::find(launched_locks.begin(), launched_locks.end(), job.lock_id) != launched_locks.end()) {
-        close_fd(fd);
         return launch_result::duplicate;
     }
     lock_wait locked = lock_wait::locked;
     if (may_wait) {
-        locked = acquire_lock(fd, job.lock_name, true, program_name);
+        locked = acquire_lock(lock.get(), job.lock_name, true, program_name);
     } else {
-        const int taken = try_lock_whole_file(fd, true);
-        if (taken == 0) {
-            close_fd(fd);
-            return launch_result::busy;
-        }
+        const int taken = try_lock_whole_file(lock.get(), true);
+        if (taken == 0) return launch_result::busy;
         if (taken < 0) locked = lock_wait::failed;
     }
     if (locked != lock_wait::locked) {
@@ -81,30 +77,25 @@ launch_result lock_target(Job& job, const char* program_name,
         } else if (interrupt_signal() == 0) {
             report_file_error(program_name, job.lock_name, errno);
         }
-        close_fd(fd);
         return launch_result::failed;
     }
-    replace_fd(job.lock_fd, fd);
     // Its script failed in this build while this process waited for the lock.
-    if (failed_in_this_build(job.target)) {
-        replace_fd(job.lock_fd, -1);
-        return launch_result::failed;
-    }
+    if (failed_in_this_build(job.target)) return launch_result::failed;
     if (job.judged &&
         identity_of_name(job.prerequisites_name.c_str()) != job.judged_prerequisites) {
         if (debug_flag) {
             diagnostic_prefix(program_name, "INFO") << job.target << ": Rebuilt since judged.\n";
         }
-        replace_fd(job.lock_fd, -1);
         return launch_result::done;
     }
+    job.lock_fd = std::move(lock);
     return launch_result::launched;
 }
 
 // A launch that failed lets go of the lock at once: kept until the end of the
 // call, it could be what another process waits for while this one waits for
 // that process's lock, and neither wait would end.
-void release_lock(Job& job) { replace_fd(job.lock_fd, -1); }
+void release_lock(Job& job) { job.lock_fd.reset(); }
 
 std::vector<char*> pointers_to(std::vector<std::string>& texts) {
     std::vector<char*> pointers;

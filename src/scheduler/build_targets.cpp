@@ -9,12 +9,14 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
 #include "database/layout.hpp"
+#include "jobserver/job_slot.hpp"
 #include "jobserver/jobserver.hpp"
 #include "runner/job.hpp"
 #include "runner/launch_job.hpp"
@@ -102,15 +104,16 @@ bool any_running(const job_loop& loop) {
     return false;
 }
 
-// Offers the job at next_to_start to the launch; its slot is held already.
-// False when the job's target is locked by another process while jobs of this
-// call run: the job stays next to start and one of them is awaited first.
-bool start_job(job_loop& loop) {
+// Offers the job at next_to_start to the launch, with the slot taken for it;
+// the slot goes to the job when its script runs, and back as it came
+// otherwise. False when the job's target is locked by another process while
+// jobs of this call run: the job stays next to start and one of them is
+// awaited first.
+bool start_job(job_loop& loop, job_slot slot) {
     Job& job = *loop.jobs[loop.next_to_start];
     // Failed since it was judged (in a nested judgement, or another process).
     if (failed_in_this_build(job.target)) {
         ++loop.next_to_start;
-        vacate_job_slot(loop.program_name);
         loop.result = false;
         return true;
     }
@@ -118,7 +121,6 @@ bool start_job(job_loop& loop) {
         launch_job(job, loop.program_name, loop.launched_locks, !any_running(loop));
     const int fork_error = errno;
     if (launched == launch_result::busy) {
-        vacate_job_slot(loop.program_name);
         loop.deferred = true;
         return false;
     }
@@ -128,20 +130,19 @@ bool start_job(job_loop& loop) {
             // Another spelling of a target this call has launched: built once.
         case launch_result::done:
             // Committed by another job since it was judged: built once.
-            vacate_job_slot(loop.program_name);
             return true;
         case launch_result::failed:
             mark_failed(job.target);
-            vacate_job_slot(loop.program_name);
             loop.result = false;
             break;
         case launch_result::launched:
             if (job.pid == -1) {
                 diagnostic_prefix(loop.program_name, "ERROR")
                     << job.script << ": " << std::strerror(fork_error) << '\n';
-                replace_fd(job.lock_fd, -1);  // as after a failed launch
-                vacate_job_slot(loop.program_name);
+                job.lock_fd.reset();  // as after a failed launch
                 loop.result = false;
+            } else {
+                job.slot = std::move(slot);
             }
             break;
         case launch_result::busy:
@@ -155,9 +156,10 @@ bool start_job(job_loop& loop) {
 // Starts jobs while slots are free. True when the loop is to await a job next.
 bool start_jobs(job_loop& loop) {
     for (;;) {
-        if (interrupt_signal() != 0) return true;
-        if (!procure_job_slot(loop.program_name)) return loop.next_to_await != loop.next_to_start;
-        if (!start_job(loop)) return true;
+        if (interrupt_signal() != 0 || build_gone()) return true;
+        job_slot slot = procure_job_slot(loop.program_name);
+        if (!slot.held()) return loop.next_to_await != loop.next_to_start;
+        if (!start_job(loop, std::move(slot))) return true;
         if (loop.next_to_start == loop.jobs.size()) return true;
     }
 }
@@ -192,9 +194,17 @@ void await_job(job_loop& loop) {
     // the wait as well as a child's end does: the slot is not left idle.
     const bool may_start = loop.next_to_start != loop.jobs.size() && !loop.deferred &&
                            jobserver_fds[0] != -1;
-    const int waited = may_start ? wait_for_child_or_input(jobserver_fds[0], pid, child_end, status)
-                                 : wait_for_child(pid, child_end, status);
+    // Otherwise only a child's end can let the loop go on: an implicit slot
+    // that none of its scripts uses is lent meanwhile, and the first job of a
+    // token to end pays it back.
+    if (!may_start && implicit_job_slots == 1) lend_implicit_slot(loop.program_name);
+    const int waited = wait_for_child_or_input(may_start ? jobserver_fds[0] : -1, build_watch_fd(),
+                                               pid, child_end, status);
     if (waited == 2) return;
+    if (waited == 3) {
+        build_gone();  // notes the interrupt: the loop stops the jobs
+        return;
+    }
     loop.deferred = false;
     if (waited <= 0) {
         if (errno == EINTR && interrupt_signal() != 0) return;  // the loop stops the jobs
@@ -228,6 +238,7 @@ void await_job(job_loop& loop) {
 // scripts get the signal, and each is reaped and ends as a failure whose
 // output and pending prerequisites file are removed.
 void stop_jobs(job_loop& loop) {
+    end_build_watch();  // nested builds everywhere stop too
     loop.result = false;
     loop.jobs.resize(loop.next_to_start);  // the rest are never offered
     for (std::size_t i = loop.next_to_await; i < loop.next_to_start; ++i) {

@@ -17,7 +17,6 @@
 #include "database/failure_marks.hpp"
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"
-#include "jobserver/jobserver.hpp"
 #include "runner/script_hints.hpp"
 
 namespace ombu {
@@ -52,16 +51,16 @@ void report_failure(const char* program_name, const std::string& subject, const 
 }
 
 // What every ending of a job does last: the lock released, the slot given back.
-void release_job(Job& job, const char* program_name) {
-    replace_fd(job.lock_fd, -1);
-    vacate_job_slot(program_name);
+void release_job(Job& job) {
+    job.lock_fd.reset();
+    job.slot.vacate();
 }
 
 // A commit that went wrong half way: whatever earlier steps did stays done.
-void abandon_commit(Job& job, const char* program_name, bool& result) {
+void abandon_commit(Job& job, bool& result) {
     remove_tree(job.output_name);
     result = false;
-    release_job(job, program_name);
+    release_job(job);
 }
 
 bool is_directory(const std::string& path) {
@@ -100,7 +99,7 @@ void commit_job(Job& job, const char* program_name, bool& result) {
     if (is_directory(job.target) && remove_tree(job.target) != 0) {
         report_failure(program_name, job.target,
                        ": Unable to remove contents of target directory: ", errno);
-        abandon_commit(job, program_name, result);
+        abandon_commit(job, result);
         return;
     }
     process_fingerprints().forget(job.target);
@@ -111,30 +110,30 @@ void commit_job(Job& job, const char* program_name, bool& result) {
     // it must be there before anything goes.
     if (lstat(job.pending_name.c_str(), &status) != 0) {
         report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
-        abandon_commit(job, program_name, result);
+        abandon_commit(job, result);
         return;
     }
     if (std::remove(job.prerequisites_name.c_str()) != 0 && errno != ENOENT) {
         report_failure(program_name, job.prerequisites_name,
                        ": Unable to remove database file: ", errno);
-        abandon_commit(job, program_name, result);
+        abandon_commit(job, result);
         return;
     }
     if (std::rename(job.output_name.c_str(), job.target.c_str()) != 0) {
         report_failure(program_name, job.target, ": Unable to rename target file: ", errno);
-        abandon_commit(job, program_name, result);
+        abandon_commit(job, result);
         return;
     }
     if (std::rename(job.pending_name.c_str(), job.prerequisites_name.c_str()) != 0) {
         report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
-        abandon_commit(job, program_name, result);
+        abandon_commit(job, result);
         return;
     }
     committed_targets.insert(job.target);
     clear_failure_mark(job.target);
     if (!silent_flag)
         diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
-    release_job(job, program_name);
+    release_job(job);
 }
 
 void fail_job(Job& job, const char* program_name, bool& result) {
@@ -142,7 +141,7 @@ void fail_job(Job& job, const char* program_name, bool& result) {
     mark_failed(job.target);
     remove_tree(job.output_name);
     result = false;
-    release_job(job, program_name);
+    release_job(job);
 }
 
 void abandon_job(Job& job, const char* program_name, bool& result) {

@@ -47,7 +47,7 @@ TEST(Descriptors, ClosedStandardDescriptorsBecomeDevNull) {
 const char* const listing_script =
     "#!/bin/sh\n"
     "ombu-ifchange src\n"
-    "{ echo \"$OMBUFLAGS\"; ls -l /proc/self/fd; } > \"$3\"\n";
+    "{ echo \"$OMBUFLAGS\"; echo \"OMBUALIVE=$OMBUALIVE\"; ls -l /proc/self/fd; } > \"$3\"\n";
 
 std::set<int> listed_descriptors(const std::string& listing) {
     std::set<int> fds;
@@ -60,7 +60,7 @@ std::set<int> listed_descriptors(const std::string& listing) {
 }
 
 std::set<int> expected_descriptors(const std::string& listing) {
-    std::smatch parent, jobserver;
+    std::smatch parent, jobserver, watch;
     std::set<int> fds = {0, 1, 2};
     if (std::regex_search(listing, parent, std::regex("--ombuparent-fd=([0-9]+)"))) {
         fds.insert(std::stoi(parent[1]));
@@ -69,12 +69,16 @@ std::set<int> expected_descriptors(const std::string& listing) {
         fds.insert(std::stoi(jobserver[1]));
         fds.insert(std::stoi(jobserver[2]));
     }
+    // The read end of the outermost build's watch pipe.
+    if (std::regex_search(listing, watch, std::regex("OMBUALIVE=([0-9]+):"))) {
+        fds.insert(std::stoi(watch[1]));
+    }
     return fds;
 }
 
 // Under nested builds (all -> mid -> leaf), leaf's script holds only the
-// standard descriptors, its own pending prerequisites file and the job
-// server: not the files of the builds above it, nor the prerequisites file
+// standard descriptors, its own pending prerequisites file, the job server
+// and the read end of the outermost build's watch: not the files of the builds above it, nor the prerequisites file
 // that the build judging mid is reading while leaf is rebuilt.
 TEST(Descriptors, ScriptsInheritOnlyTheirOwnDescriptors) {
     temp_dir dir;
@@ -88,6 +92,7 @@ TEST(Descriptors, ScriptsInheritOnlyTheirOwnDescriptors) {
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string listing = read_file(dir / "leaf");
         ASSERT_NE(listing.find("--jobserver-fds="), std::string::npos) << listing;
+        ASSERT_TRUE(std::regex_search(listing, std::regex("OMBUALIVE=[0-9]+:"))) << listing;
         EXPECT_EQ(listed_descriptors(listing), expected_descriptors(listing))
             << "run with src " << content << ":\n"
             << listing;

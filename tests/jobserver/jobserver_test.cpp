@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/settings.hpp"
+#include "jobserver/job_slot.hpp"
 #include "jobserver/token_reader.hpp"
 #include "support/scratch.hpp"
 
@@ -39,6 +41,7 @@ protected:
         for (int fd : opened_) close(fd);
         jobserver_fds[0] = jobserver_fds[1] = -1;
         implicit_job_slots = 1;
+        while (implicit_slot_lent()) reclaim_implicit_slot("ombu");
         debug_flag = false;
     }
     // Closed at the end of the test.
@@ -70,20 +73,43 @@ TEST_F(JobServer, LimitOfThreeGivesTwoTokensAndTheFourthProcureFails) {
     EXPECT_EQ(tokens[1], 0);
     ASSERT_EQ(write(jobserver_fds[1], tokens, 2), 2);
 
-    EXPECT_TRUE(procure_job_slot("ombu"));  // the implicit slot
+    job_slot implicit = procure_job_slot("ombu");
+    EXPECT_TRUE(implicit.implicit());
     EXPECT_EQ(implicit_job_slots, 0);
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_TRUE(procure_job_slot("ombu"));
+    job_slot first = procure_job_slot("ombu");
+    job_slot second = procure_job_slot("ombu");
+    EXPECT_TRUE(first.held() && !first.implicit());
+    EXPECT_TRUE(second.held() && !second.implicit());
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
-    EXPECT_FALSE(procure_job_slot("ombu"));
+    EXPECT_FALSE(procure_job_slot("ombu").held());
+}
 
-    // The implicit slot goes back first, without a byte; then tokens.
-    vacate_job_slot("ombu");
-    EXPECT_EQ(implicit_job_slots, 1);
-    EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
-    vacate_job_slot("ombu");
+// Each slot goes back as it was taken, whichever job ends first: a token
+// taken for a launch that does not happen goes straight back to the pipe
+// while the implicit slot stays with the job that runs in it.
+TEST_F(JobServer, EachSlotGoesBackAsItWasTakenOnce) {
+    ASSERT_TRUE(create_jobserver("ombu", 3));
+    job_slot running = procure_job_slot("ombu");
+    {
+        job_slot put_off = procure_job_slot("ombu");
+        EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+    }
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
+    EXPECT_EQ(implicit_job_slots, 0);
+
+    job_slot token = procure_job_slot("ombu");
+    job_slot moved = std::move(token);
+    EXPECT_FALSE(token.held());
+    token.vacate();  // holds nothing: gives nothing back
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+    running.vacate();
+    running.vacate();  // once only
+    EXPECT_EQ(implicit_job_slots, 1);
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+    moved = procure_job_slot("ombu");  // the implicit slot; the token goes back
+    EXPECT_TRUE(moved.implicit());
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
 }
 
 TEST_F(JobServer, LimitOfOneMakesAnEmptyPipe) {
@@ -94,32 +120,79 @@ TEST_F(JobServer, LimitOfOneMakesAnEmptyPipe) {
 }
 
 TEST_F(JobServer, WithoutAJobServerOnlyTheImplicitSlotExists) {
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_FALSE(procure_job_slot("ombu"));
-    vacate_job_slot("ombu");
-    vacate_job_slot("ombu");  // nowhere to put a token: nothing happens
+    job_slot implicit = procure_job_slot("ombu");
+    EXPECT_TRUE(implicit.implicit());
+    EXPECT_FALSE(procure_job_slot("ombu").held());
+    EXPECT_FALSE(lend_implicit_slot("ombu"));  // nowhere to lend it
+    implicit.vacate();
     EXPECT_EQ(implicit_job_slots, 1);
+}
+
+// A lent implicit slot is one more token in the pipe; it is not handed out
+// again while lent, and the first token of an ended job pays it back.
+TEST_F(JobServer, LentImplicitSlotIsPaidBackByATokenOrTakenBack) {
+    ASSERT_TRUE(create_jobserver("ombu", 2));
+    ASSERT_TRUE(lend_implicit_slot("ombu"));
+    EXPECT_FALSE(lend_implicit_slot("ombu"));  // lent already
+    EXPECT_TRUE(implicit_slot_lent());
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
+    job_slot token = procure_job_slot("ombu");
+    EXPECT_TRUE(token.held() && !token.implicit());
+    token.vacate();  // pays the loan: no byte written
+    EXPECT_FALSE(implicit_slot_lent());
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+
+    ASSERT_TRUE(lend_implicit_slot("ombu"));
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
+    EXPECT_TRUE(reclaim_implicit_slot("ombu"));
+    EXPECT_FALSE(implicit_slot_lent());
+    EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
+    EXPECT_TRUE(procure_job_slot("ombu").implicit());
+}
+
+TEST_F(JobServer, AuditWarnsOfMissingAndSurplusTokens) {
+    ASSERT_TRUE(create_jobserver("ombu", 3));
+    {
+        captured_log log;
+        audit_jobserver("ombu", false);
+        EXPECT_EQ(log.str(), "");
+    }
+    char byte;
+    ASSERT_EQ(read(jobserver_fds[0], &byte, 1), 1);
+    {
+        captured_log log;
+        audit_jobserver("ombu", false);
+        EXPECT_EQ(log.str(),
+                  "ombu: WARNING: Job server: 1 tokens in the pipe at the end of the build; "
+                  "expected 2.\n");
+    }
+    const char surplus[2] = {0, 0};
+    ASSERT_EQ(write(jobserver_fds[1], surplus, 2), 2);
+    captured_log log;
+    audit_jobserver("ombu", false);
+    EXPECT_EQ(log.str(),
+              "ombu: WARNING: Job server: 3 tokens in the pipe at the end of the build; "
+              "expected 2.\n");
 }
 
 TEST_F(JobServer, TracesOnlyUnderTheDebugFlag) {
     {
         captured_log log;
         ASSERT_TRUE(create_jobserver("ombu", 2));
-        EXPECT_TRUE(procure_job_slot("ombu"));
-        EXPECT_TRUE(procure_job_slot("ombu"));
-        EXPECT_FALSE(procure_job_slot("ombu"));
-        vacate_job_slot("ombu");
-        vacate_job_slot("ombu");
+        job_slot implicit = procure_job_slot("ombu");
+        job_slot token = procure_job_slot("ombu");
+        EXPECT_FALSE(procure_job_slot("ombu").held());
         EXPECT_EQ(log.str(), "");
     }
     // Start again with the debug flag: the token is back in the pipe.
     debug_flag = true;
     captured_log log;
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_FALSE(procure_job_slot("ombu"));
-    vacate_job_slot("ombu");
-    vacate_job_slot("ombu");
+    {
+        job_slot implicit = procure_job_slot("ombu");
+        job_slot token = procure_job_slot("ombu");
+        EXPECT_FALSE(procure_job_slot("ombu").held());
+        implicit.vacate();
+    }
     EXPECT_EQ(log.str(),
               "ombu: INFO: Procured implicit job slot that is this process itself.\n"
               "ombu: INFO: Procured a job slot from the jobserver.\n"
@@ -245,10 +318,9 @@ TEST_F(JobServer, DescriptorsThatCannotBeAJobServerAreLeftAlone) {
         EXPECT_EQ(jobserver_fds[0], -1) << text;
         EXPECT_EQ(jobserver_fds[1], -1) << text;
         // Only the implicit slot; no byte goes anywhere.
-        EXPECT_TRUE(procure_job_slot("ombu"));
-        EXPECT_FALSE(procure_job_slot("ombu"));
-        vacate_job_slot("ombu");
-        vacate_job_slot("ombu");
+        job_slot implicit = procure_job_slot("ombu");
+        EXPECT_TRUE(implicit.implicit());
+        EXPECT_FALSE(procure_job_slot("ombu").held());
     }
     EXPECT_EQ(file_text("plain"), "");
     EXPECT_EQ(bytes_in(first[0]), 0);
@@ -266,12 +338,15 @@ TEST_F(JobServer, AdoptsAFifoNamedByPath) {
     EXPECT_EQ(fcntl(jobserver_fds[0], F_GETFD) & FD_CLOEXEC, 0);
     EXPECT_FALSE(is_nonblocking(jobserver_fds[0]));
 
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_FALSE(procure_job_slot("ombu"));
-    ASSERT_EQ(write(jobserver_fds[1], "+", 1), 1);  // make's tokens are '+'
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    vacate_job_slot("ombu");
-    vacate_job_slot("ombu");
+    {
+        job_slot implicit = procure_job_slot("ombu");
+        EXPECT_TRUE(implicit.implicit());
+        EXPECT_FALSE(procure_job_slot("ombu").held());
+        ASSERT_EQ(write(jobserver_fds[1], "+", 1), 1);  // make's tokens are '+'
+        job_slot token = procure_job_slot("ombu");
+        EXPECT_TRUE(token.held());
+        EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
+    }
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
 }
 
@@ -288,16 +363,18 @@ TEST_F(JobServer, AdoptsOneSocketAsBothEnds) {
     EXPECT_EQ(jobserver_fds[0], pair[0]);
     EXPECT_EQ(jobserver_fds[1], pair[0]);
 
-    EXPECT_TRUE(procure_job_slot("ombu"));   // the implicit slot
-    EXPECT_FALSE(procure_job_slot("ombu"));  // no token yet, and no waiting
-    ASSERT_EQ(write(pair[1], "++", 2), 2);
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_TRUE(procure_job_slot("ombu"));
-    EXPECT_FALSE(procure_job_slot("ombu"));
-    EXPECT_FALSE(is_nonblocking(pair[0]));  // shared with others: left blocking
-    vacate_job_slot("ombu");  // the implicit slot
-    vacate_job_slot("ombu");
-    EXPECT_EQ(bytes_in(pair[1]), 1);
+    {
+        job_slot implicit = procure_job_slot("ombu");
+        EXPECT_TRUE(implicit.implicit());
+        EXPECT_FALSE(procure_job_slot("ombu").held());  // no token yet, and no waiting
+        ASSERT_EQ(write(pair[1], "++", 2), 2);
+        job_slot first = procure_job_slot("ombu");
+        job_slot second = procure_job_slot("ombu");
+        EXPECT_TRUE(first.held() && second.held());
+        EXPECT_FALSE(procure_job_slot("ombu").held());
+        EXPECT_FALSE(is_nonblocking(pair[0]));  // shared with others: left blocking
+    }
+    EXPECT_EQ(bytes_in(pair[1]), 2);  // both tokens back, to the peer
 }
 
 // "fifo:PATH" is make's form of --jobserver-auth; given as a descriptor list

@@ -32,7 +32,7 @@ TEST(Job, NamesFormedFromTheTargetAsGiven) {
         EXPECT_EQ(job.pending_name, std::string(c.prerequisites) + ".build");
         EXPECT_EQ(job.lock_name, std::string(c.prerequisites) + ".lock");
         EXPECT_EQ(job.pid, -1);
-        EXPECT_EQ(job.lock_fd, -1);
+        EXPECT_EQ(job.lock_fd.get(), -1);
         EXPECT_TRUE(job.script.empty());
         EXPECT_FALSE(job.lock_known);
     }
@@ -45,8 +45,8 @@ TEST(Job, DestructionReleasesAHeldLock) {
     ASSERT_GE(other, 0);
     {
         Job job("t");
-        job.lock_fd = open_locked_exclusive(AT_FDCWD, job.lock_name.c_str());
-        ASSERT_GE(job.lock_fd, 0);
+        job.lock_fd.reset(open_locked_exclusive(AT_FDCWD, job.lock_name.c_str()));
+        ASSERT_GE(job.lock_fd.get(), 0);
         EXPECT_NE(flock(other, LOCK_SH | LOCK_NB), 0);
     }
     EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);

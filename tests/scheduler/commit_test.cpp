@@ -56,9 +56,10 @@ void end_job(const ending_case& c) {
     put_file(".ombu/t.prereqs.build", "new");
     c.setup();
     Job job("t");
-    job.lock_fd = open_locked_exclusive(AT_FDCWD, job.lock_name.c_str());
-    ASSERT_GE(job.lock_fd, 0);
-    ASSERT_TRUE(procure_job_slot("ombu"));
+    job.lock_fd.reset(open_locked_exclusive(AT_FDCWD, job.lock_name.c_str()));
+    ASSERT_GE(job.lock_fd.get(), 0);
+    job.slot = procure_job_slot("ombu");
+    ASSERT_TRUE(job.slot.implicit());
     silent_flag = c.silent;
     bool result = true;
     captured_log log;
@@ -71,7 +72,8 @@ void end_job(const ending_case& c) {
     EXPECT_EQ(job_files(), c.files) << c.what;
     EXPECT_EQ(log.str(), c.log) << c.what;
     EXPECT_EQ(result, c.result) << c.what;
-    EXPECT_EQ(job.lock_fd, -1) << c.what;
+    EXPECT_EQ(job.lock_fd.get(), -1) << c.what;
+    EXPECT_FALSE(job.slot.held()) << c.what;
     EXPECT_EQ(implicit_job_slots, 1) << c.what;
     // The lock is free for another open file again.
     const int other = open(job.lock_name.c_str(), O_WRONLY | O_CLOEXEC);
@@ -149,7 +151,7 @@ TEST(EndingAJob, CommitMakesTheCacheForgetTheTarget) {
     process_fingerprints().forget("t");
     EXPECT_EQ(process_fingerprints().lookup("t").type, absent);
     Job job("t");
-    ASSERT_TRUE(procure_job_slot("ombu"));
+    job.slot = procure_job_slot("ombu");
     bool result = true;
     captured_log log;
     commit_job(job, "ombu", result);

@@ -1,0 +1,125 @@
+#include "jobserver/job_slot.hpp"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "base/build_watch.hpp"
+#include "base/diagnostics.hpp"
+#include "base/interrupt.hpp"
+#include "base/settings.hpp"
+#include "jobserver/jobserver.hpp"
+#include "jobserver/token_reader.hpp"
+
+namespace ombu {
+
+int implicit_job_slots = 1;
+
+namespace {
+
+bool implicit_lent = false;
+
+void trace(const char* program_name, const char* text) {
+    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text << '\n';
+}
+
+bool put_token() {
+    const char token = 0;
+    ssize_t put;
+    while ((put = write(jobserver_fds[1], &token, 1)) < 0 && errno == EINTR) {
+    }
+    return put == 1;
+}
+
+// Waits up to timeout_ms for the pipe to offer a token (or for the build to
+// end), then tries to take one.
+bool take_token_within(int timeout_ms) {
+    pollfd watched[2] = {{jobserver_fds[0], POLLIN, 0}, {build_watch_fd(), POLLIN, 0}};
+    if (poll(watched, 2, timeout_ms) < 0 && errno != EINTR) usleep(1000 * timeout_ms);
+    return take_token(jobserver_fds[0]);
+}
+
+}  // namespace
+
+job_slot::job_slot(job_slot&& other) noexcept
+    : kind(std::exchange(other.kind, kind_t::none)), program_name(other.program_name) {}
+
+job_slot& job_slot::operator=(job_slot&& other) noexcept {
+    if (this != &other) {
+        vacate();
+        kind = std::exchange(other.kind, kind_t::none);
+        program_name = other.program_name;
+    }
+    return *this;
+}
+
+void job_slot::vacate() {
+    const kind_t held = std::exchange(kind, kind_t::none);
+    switch (held) {
+        case kind_t::none:
+            return;
+        case kind_t::implicit:
+            implicit_job_slots = 1;
+            trace(program_name, "Vacated implicit job slot that is this process itself.");
+            return;
+        case kind_t::token:
+            // A job of this process ended while the implicit slot is lent: its
+            // token stands for the implicit slot from now on.
+            if (implicit_lent) {
+                implicit_lent = false;
+                trace(program_name, "Took back the lent job slot from an ended job.");
+                return;
+            }
+            if (jobserver_fds[1] != -1) put_token();
+            trace(program_name, "Vacated a job slot to the jobserver.");
+            return;
+    }
+}
+
+job_slot procure_job_slot(const char* program_name) {
+    if (implicit_job_slots != 0 && !implicit_lent) {
+        implicit_job_slots = 0;
+        trace(program_name, "Procured implicit job slot that is this process itself.");
+        return job_slot(job_slot::kind_t::implicit, program_name);
+    }
+    if (jobserver_fds[0] == -1) return {};
+    pollfd query = {jobserver_fds[0], POLLIN, 0};
+    if (poll(&query, 1, 0) != 1 || (query.revents & POLLIN) == 0) return {};
+    // Another process may have taken the token since the poll; take_token
+    // then comes back empty-handed instead of waiting.
+    const bool taken = take_token(jobserver_fds[0]);
+    trace(program_name, taken ? "Procured a job slot from the jobserver."
+                              : "Failed to procure a job slot from the jobserver.");
+    if (!taken) return {};
+    return job_slot(job_slot::kind_t::token, program_name);
+}
+
+bool lend_implicit_slot(const char* program_name) {
+    if (implicit_lent || jobserver_fds[0] == -1 || jobserver_fds[1] == -1) return false;
+    if (!put_token()) return false;
+    implicit_lent = true;
+    trace(program_name, "Lent the implicit job slot to the jobserver while waiting.");
+    return true;
+}
+
+bool implicit_slot_lent() { return implicit_lent; }
+
+bool reclaim_implicit_slot(const char* program_name) {
+    if (!implicit_lent) return true;
+    // Interrupted, or the build gone: the other processes of the build are
+    // stopping too and give their slots back; a second, then the slot is left.
+    int tries_left = -1;
+    for (;;) {
+        if (take_token_within(100)) break;
+        if (tries_left < 0 && (interrupt_signal() != 0 || build_gone())) tries_left = 10;
+        if (tries_left == 0) return false;
+        if (tries_left > 0) --tries_left;
+    }
+    implicit_lent = false;
+    trace(program_name, "Took back the lent job slot.");
+    return true;
+}
+
+}  // namespace ombu
