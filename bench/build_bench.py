@@ -4,6 +4,7 @@ projects, run by run in turn, and prints the medians as a Markdown table.
 
 Usage: bench/build_bench.py OMBU_BIN_DIR [--quick] [--out FILE]
                             [--sizes N,N...] [--runs R] [--keep DIR]
+                            [--projects copy,cc,special,self]
 
 OMBU_BIN_DIR holds the ombu executable and its links ombu-ifchange,
 ombu-ifcreate. See bench/README.md for what each row measures.
@@ -29,6 +30,36 @@ TIMEOUT = 3600         # seconds one build may take before the run is abandoned
 
 
 # ---------------------------------------------------------------- projects
+
+# The end of a compile script, as in examples/hello/default.o.do: the shell
+# reads the depfile "$depfile" (undoing "\\ ", "\\#", "$$" and continued
+# lines) and one ombu-ifchange declares every name in it.
+DEPFILE_LOOP = r'''set -f --
+first=y
+while IFS= read -r line; do
+    case $line in *' \') line=${line%\\} ;; esac
+    case $first in y) line=${line#*: } first= ;; esac
+    while :; do
+        line=${line#"${line%%[! ]*}"}
+        [ -n "$line" ] || break
+        word=${line%% *} line=${line#"${line%% *}"}
+        while case $word in *\\) ;; *) false ;; esac; do
+            line=${line# } next=${line%% *}
+            word="${word%\\} $next" line=${line#"$next"}
+        done
+        name=
+        while case $word in *'$$'*) ;; *) false ;; esac; do
+            name=$name${word%%'$$'*}\$ word=${word#*'$$'}
+        done
+        word=$name$word name=
+        while case $word in *'\#'*) ;; *) false ;; esac; do
+            name=$name${word%%'\#'*}\# word=${word#*'\#'}
+        done
+        set -- "$@" "$name$word"
+    done
+done < "$depfile"
+ombu-ifchange "$@"
+'''
 #
 # A project is, for each tool, a dict of file name -> contents; names ending
 # in ".do" are made executable. The three variants of one project share their
@@ -93,11 +124,8 @@ def cc_project(n):
     ombu = dict(sources)
     ombu["default.o.do"] = (
         "#!/bin/sh -e\n"
-        "ombu-ifchange \"$1.c\"\n"
-        "cc -MD -MF \"$1.d\" -c -o \"$3\" \"$1.c\"\n"
-        "headers=$(sed -e 's/^[^:]*://' -e 's/\\\\$//' \"$1.d\")\n"
-        "rm -f \"$1.d\"\n"
-        "ombu-ifchange $headers\n")
+        "depfile=$1.d\n"
+        "cc -MD -MF \"$depfile\" -c -o \"$3\" \"$1.c\"\n" + DEPFILE_LOOP)
     ombu["prog.do"] = ("#!/bin/sh -e\nobjects=\"%s\"\n"
                        "ombu-ifchange $objects\ncc -o \"$3\" $objects\n" % objects)
     ombu["all.do"] = "#!/bin/sh -e\nombu-ifchange prog\n"
@@ -333,6 +361,139 @@ def bench_big(runs, env, work, log):
     return times
 
 
+# ---------------------------------------------------------------- the own tree
+#
+# ombu's own sources, built by the scripts of do/ and by CMake's Release build
+# with ninja and with make, each tool in a copy of its own. CMake configures
+# once, untimed; a full build starts from the tool's own clean.
+
+SELF_TOOLS = ("ombu", "cmake+ninja", "cmake+make")
+SELF_HEADER = "src/base/diagnostics.hpp"  # read by most of the sources
+SELF_SOURCE = "src/base/hint.cpp"
+
+
+def source_root():
+    return os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def copy_source_tree(to):
+    """Copies the files of the tree (tracked and new, not ignored ones)."""
+    root = source_root()
+    names = subprocess.run(["git", "-C", root, "ls-files", "-z", "--cached", "--others",
+                            "--exclude-standard"], stdout=subprocess.PIPE,
+                           check=True).stdout.decode().split("\0")
+    for name in names:
+        source = os.path.join(root, name)
+        if not name or not os.path.isfile(source):
+            continue
+        target = os.path.join(to, name)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy2(source, target)
+
+
+class SelfTree:
+    """One tool's copy of the tree: where it builds, how, and what it makes."""
+
+    def __init__(self, tool, directory, env, log):
+        self.tool, self.directory = tool, directory
+        copy_source_tree(directory)
+        if tool == "ombu":
+            self.cwd = os.path.join(directory, "do")
+            self.product = os.path.join(self.cwd, "out", "ombu")
+        else:
+            self.cwd = os.path.join(directory, "build")
+            self.product = os.path.join(self.cwd, "ombu")
+            generator = "Ninja" if tool == "cmake+ninja" else "Unix Makefiles"
+            run(["cmake", "-S", directory, "-B", self.cwd, "-G", generator,
+                 "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_COMPILER=g++"],
+                directory, env, log)
+
+    def command(self, jobs):
+        if self.tool == "ombu":
+            return ["ombu", "-j%d" % jobs, "all"]
+        return ["ninja" if self.tool == "cmake+ninja" else "make", "-j%d" % jobs]
+
+    def clean(self, env, log):
+        if self.tool == "ombu":
+            for name in ("out", ".ombu", "all"):
+                path = os.path.join(self.cwd, name)
+                if os.path.isdir(path):
+                    shutil.rmtree(path)
+                elif os.path.lexists(path):
+                    os.unlink(path)
+        else:
+            run(["ninja", "-t", "clean"] if self.tool == "cmake+ninja" else ["make", "clean"],
+                self.cwd, env, log)
+
+    def edit(self, name, number):
+        """A change that alters the objects compiled from the file."""
+        with open(os.path.join(self.directory, name), "a") as f:
+            f.write("[[gnu::used]] static const int ombu_bench_edit_%d = %d;\n"
+                    % (number, number))
+
+
+def bench_self(runs, noops, jobs, env, work, log):
+    """Times the own tree's scenarios; returns {scenario: {tool: [s]}}."""
+    trees = {tool: SelfTree(tool, os.path.join(work, "self", tool.replace("+", "-")), env, log)
+             for tool in SELF_TOOLS}
+    times = {}
+
+    def record(scenario, tool, seconds):
+        times.setdefault(scenario, {}).setdefault(tool, []).append(seconds)
+
+    def rebuilt(tree, scenario, before):
+        if mtime_ns(tree.product) == before:
+            raise BuildFailed("%s: %s not rebuilt after %s" % (tree.directory, tree.product, scenario))
+
+    for r in range(runs):
+        for tool, tree in trees.items():
+            for full in (1, 2):
+                tree.clean(env, log)
+                record("full -j%d" % full, tool, run(tree.command(full), tree.cwd, env, log))
+                if not os.path.exists(tree.product):
+                    raise BuildFailed("%s: ombu was not built" % tree.directory)
+            for _ in range(noops):
+                next_second()
+                record("no-op", tool, run(tree.command(jobs), tree.cwd, env, log))
+
+            next_second()
+            os.utime(os.path.join(tree.directory, SELF_HEADER))
+            record("touch a widely read header", tool,
+                   run(tree.command(jobs), tree.cwd, env, log))
+
+            # The same edits for every tool, so that their executables stay equal.
+            for edit, (scenario, name) in enumerate(
+                    (("change one .cpp", SELF_SOURCE), ("change a widely read header", SELF_HEADER))):
+                next_second()
+                before = mtime_ns(tree.product)
+                tree.edit(name, 2 * r + edit + 1)
+                record(scenario, tool, run(tree.command(jobs), tree.cwd, env, log))
+                rebuilt(tree, scenario, before)
+        print("  own tree: run %d of %d done" % (r + 1, runs), file=sys.stderr, flush=True)
+    # The same flags make the same executable.
+    if subprocess.run(["cmp", "-s", trees["ombu"].product, trees["cmake+ninja"].product]).returncode:
+        print("  own tree: ombu's and CMake's executables differ", file=sys.stderr)
+    shutil.rmtree(os.path.join(work, "self"))
+    return times
+
+
+def self_report(times, runs, noops, jobs):
+    med = statistics.median
+    out = ["", "## ombu's own tree: do/ against CMake's Release build", "",
+           "%d runs a scenario (no-op: %d a run), tools interleaved run by run; medians in "
+           "seconds of wall-clock time; incremental builds at -j%d; the header is `%s`, "
+           "the source `%s`, each changed by a line that alters its objects."
+           % (runs, noops, jobs, SELF_HEADER, SELF_SOURCE), "",
+           "| measure | ombu (do/) | CMake+ninja | CMake+make | ombu/ninja | ombu/make |",
+           "|---|---:|---:|---:|---:|---:|"]
+    for scenario, per_tool in times.items():
+        m = {t: med(per_tool[t]) for t in SELF_TOOLS}
+        out.append("| %s | %s | %s | %s | %s | %s |" % (
+            scenario, fmt(m["ombu"]), fmt(m["cmake+ninja"]), fmt(m["cmake+make"]),
+            ratio(m["ombu"], m["cmake+ninja"]), ratio(m["ombu"], m["cmake+make"])))
+    return "\n".join(out) + "\n"
+
+
 # ---------------------------------------------------------------- report
 
 def first_line(cmd):
@@ -384,7 +545,7 @@ def ratio(a, b):
     return "%.2f" % (a / b) if b > 0 else "-"
 
 
-def report(args, results, lib_prog, big, memory, elapsed):
+def report(args, results, lib_prog, big, memory, own, elapsed):
     med = statistics.median
     out = []
     out.append("# Build benchmark: ombu, GNU make and ninja\n")
@@ -401,9 +562,11 @@ def report(args, results, lib_prog, big, memory, elapsed):
                   ", ".join(str(n) for n in args.sizes),
                   ", ".join(str(n) for n in args.cc_sizes), args.runs, args.noops,
                   elapsed))
-    out.append("")
-    out.append("| project | N | measure | ombu | make | ninja | ombu/make | ombu/ninja |")
-    out.append("|---|---:|---|---:|---:|---:|---:|---:|")
+    out.append("- Projects: %s" % ", ".join(args.projects))
+    if results:
+        out.append("")
+        out.append("| project | N | measure | ombu | make | ninja | ombu/make | ombu/ninja |")
+        out.append("|---|---:|---|---:|---:|---:|---:|---:|")
     for (kind, n), times in results.items():
         for scenario, per_tool in times.items():
             m = {t: med(per_tool[t]) for t in TOOLS}
@@ -415,7 +578,18 @@ def report(args, results, lib_prog, big, memory, elapsed):
              for t in TOOLS}
         out.append("| %s | %d | full -j2 / full -j1 (ratio) | %s | %s | %s | | |"
                    % (kind, n, j["ombu"], j["make"], j["ninja"]))
-    out.append("")
+    if lib_prog:
+        out.extend(special_report(lib_prog, big))
+    if memory:
+        out.extend(memory_report(memory))
+    if own:
+        out.append(self_report(own, args.runs, args.noops, 2))
+    return "\n".join(out) + "\n"
+
+
+def special_report(lib_prog, big):
+    med = statistics.median
+    out = [""]
     out.append("| special scenario | ombu | reference | ombu / reference |")
     out.append("|---|---:|---:|---:|")
     lp = med(lib_prog["ombu"])
@@ -426,7 +600,11 @@ def report(args, results, lib_prog, big, memory, elapsed):
     out.append("| big output (%sB target): no-op `ombu all` against `make all` "
                "(first ombu no-op after the build: %s) | %s | %s | %s |"
                % (BIG_SIZE, fmt(big["ombu"][0]), fmt(bo), fmt(bm), ratio(bo, bm)))
-    out.append("")
+    return out
+
+
+def memory_report(memory):
+    out = [""]
     how = next(iter(memory.values()))["ombu"][1]
     out.append("| peak resident memory of a no-op (KiB) | ombu | make | ninja |")
     out.append("|---|---:|---:|---:|")
@@ -438,7 +616,7 @@ def report(args, results, lib_prog, big, memory, elapsed):
                "build's process tree (for ombu, the `ombu-ifchange` that judges "
                "every target is part of the tree), measured with %s on the "
                "no-op `TOOL -j1 all` after the timed runs." % how)
-    return "\n".join(out) + "\n"
+    return out
 
 
 def main():
@@ -456,6 +634,9 @@ def main():
                         help="target counts of the cc project, when they differ from --sizes "
                              "(compiling 10,000 files takes the most time by far)")
     parser.add_argument("--runs", type=int, help="runs a scenario (default 5; quick 2)")
+    parser.add_argument("--projects", metavar="P,P...", default="copy,cc,special,self",
+                        help="what to time, of copy, cc, special (lib prog and big output) "
+                             "and self (ombu's own tree against CMake); default all")
     parser.add_argument("--keep", metavar="DIR",
                         help="generate the projects in DIR and keep the build logs")
     args = parser.parse_args()
@@ -464,7 +645,11 @@ def main():
     for name in ("ombu", "ombu-ifchange"):
         if not os.access(os.path.join(args.bin_dir, name), os.X_OK):
             parser.error("%s: no executable %s" % (args.bin_dir, name))
-    for tool in ("make", "ninja", "cc"):
+    args.projects = args.projects.split(",")
+    unknown = set(args.projects) - {"copy", "cc", "special", "self"}
+    if unknown:
+        parser.error("unknown projects: %s" % ", ".join(sorted(unknown)))
+    for tool in ("make", "ninja", "cc") + (("cmake", "g++", "git") if "self" in args.projects else ()):
         if shutil.which(tool) is None:
             parser.error("%s not found" % tool)
     if args.sizes:
@@ -488,20 +673,25 @@ def main():
     log = os.path.join(work, "last-build.log")
     start = time.perf_counter()
     try:
-        results, memory = {}, {}
+        results, memory, lib_prog, big, own = {}, {}, {}, {}, {}
         for kind, sizes in (("copy", args.sizes), ("cc", args.cc_sizes)):
+            if kind not in args.projects:
+                continue
             for n in sizes:
                 results[(kind, n)], memory[(kind, n)] = bench_project(
                     kind, n, args.runs, args.noops, env, work, log)
-        print("  special scenarios", file=sys.stderr, flush=True)
-        lib_prog = bench_lib_prog(args.runs, env, work, log)
-        big = bench_big(2 * args.runs, env, work, log)
+        if "special" in args.projects:
+            print("  special scenarios", file=sys.stderr, flush=True)
+            lib_prog = bench_lib_prog(args.runs, env, work, log)
+            big = bench_big(2 * args.runs, env, work, log)
+        if "self" in args.projects:
+            own = bench_self(args.runs, args.noops, 2, env, work, log)
     except BuildFailed as e:
         sys.exit("build_bench: %s" % e)
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
-    text = report(args, results, lib_prog, big, memory, time.perf_counter() - start)
+    text = report(args, results, lib_prog, big, memory, own, time.perf_counter() - start)
     print(text, end="")
     if args.out:
         with open(args.out, "w") as f:
