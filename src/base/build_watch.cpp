@@ -17,9 +17,9 @@ namespace ombu {
 
 namespace {
 
-int watched_fd = -1;  // read end of the outermost build's pipe (nested builds)
-int owned_fd = -1;    // write end, held by the outermost build alone
-int own_read_fd = -1; // the outermost build's read end, which its scripts inherit
+int watched_fd = -1;   // read end of the outermost build's pipe (nested builds)
+int owned_fd = -1;     // write end, held by the outermost build alone
+int own_read_fd = -1;  // the outermost build's read end, which its scripts inherit
 
 // Input or a hang-up on the read end: the outermost build has written its
 // one byte, or its write end has gone with it.
@@ -66,8 +66,8 @@ bool watch_build() {
     struct stat status;
     fstat(fds[0], &status);
     const std::string value = std::to_string(fds[0]) + ':' +
-                              std::to_string(static_cast<unsigned long long>(status.st_dev)) +
-                              ':' + std::to_string(static_cast<unsigned long long>(status.st_ino));
+                              std::to_string(static_cast<unsigned long long>(status.st_dev)) + ':' +
+                              std::to_string(static_cast<unsigned long long>(status.st_ino));
     setenv(build_watch_variable, value.c_str(), 1);
     return true;
 }

@@ -100,8 +100,7 @@ void restore_child_signal() {
     sigaction(SIGCHLD, &action, nullptr);
 }
 
-int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end,
-                            int& status) {
+int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end, int& status) {
     if (input_fd < 0 && watched_fd < 0) return wait_for_child(pid, child_end, status);
     if (!watch_child_ends()) return wait_for_child(pid, child_end, status);
     for (;;) {
@@ -110,9 +109,8 @@ int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child
         if (reaped != 0) return reaped;
         // A child that ends from here on writes to the pipe, so the poll
         // cannot miss it. Negative descriptors are left out by poll.
-        pollfd watched[3] = {{child_ended_pipe[0], POLLIN, 0},
-                             {input_fd, POLLIN, 0},
-                             {watched_fd, POLLIN, 0}};
+        pollfd watched[3] = {
+            {child_ended_pipe[0], POLLIN, 0}, {input_fd, POLLIN, 0}, {watched_fd, POLLIN, 0}};
         if (poll(watched, 3, -1) < 0) {
             if (errno != EINTR || interrupt_signal() != 0) return -1;
             continue;

@@ -8,7 +8,8 @@ namespace ombu {
 extern bool debug_flag;       // --debug, -d: job-slot, locking, recording and scheduling traces
 extern bool verbose_flag;     // --verbose, --print, -p: out-of-date reasons and script starts
 extern bool silent_flag;      // --silent, --quiet, -s: no ": Ombune." lines
-extern bool keep_going_flag;  // --keep-going, -k: compare every prerequisite, not just up to the first change
+extern bool keep_going_flag;  // --keep-going, -k: compare every prerequisite, not just up to the
+                              // first change
 
 // Descriptor of the pending prerequisites file of the target whose script
 // started this process; -1 when there is none.

@@ -15,16 +15,16 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/hint.hpp"
-#include "base/build_watch.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "commands/make_level.hpp"
 #include "commands/tokenize_flags.hpp"
-#include "database/held_locks.hpp"
 #include "database/failure_marks.hpp"
+#include "database/held_locks.hpp"
 #include "database/layout.hpp"
 #include "database/recording.hpp"
 #include "jobserver/jobserver.hpp"
@@ -152,7 +152,7 @@ struct start_up_options {
     bool jobs_given = false;
     std::string fd_list;
     bool fd_list_from_make = false;  // the descriptor list came from MAKEFLAGS or MFLAGS
-    bool fifo_allowed = false;  // fd_list may be "fifo:PATH"
+    bool fifo_allowed = false;       // fd_list may be "fifo:PATH"
     std::string parent_fd;
     std::vector<const char*> targets;  // the argument strings themselves
 };

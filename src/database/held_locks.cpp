@@ -44,7 +44,8 @@ void write_lock(std::ostream& out, const held_lock& lock) {
 std::string unescape(const std::string& text) {
     std::string plain;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
@@ -61,7 +62,8 @@ bool locked_by_anyone(const held_lock& lock) {
     const int fd = open(lock.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return errno != ENOENT;
     lock_identity present;
-    bool held = identity_of(fd, present) && present == lock.id && try_lock_whole_file(fd, true) != 1;
+    bool held =
+        identity_of(fd, present) && present == lock.id && try_lock_whole_file(fd, true) != 1;
     close(fd);  // lets go of the lock taken by the test, if any
     return held;
 }

@@ -23,9 +23,7 @@ std::string database_path(const std::string& target, const char* suffix) {
 // Each test is a fresh look at the file system, in this order, every time:
 // a name that is a source now may get a pending file from another build at any
 // moment, so no answer is kept for later.
-bool is_source_file(const std::string& name) {
-    return exists(name) && !has_database_files(name);
-}
+bool is_source_file(const std::string& name) { return exists(name) && !has_database_files(name); }
 
 bool has_database_files(const std::string& name) {
     for (const char* suffix : source_test_suffixes) {

@@ -41,7 +41,6 @@ bool waits_lead_back(const std::string& wanted) {
     return false;
 }
 
-
 // Waits for the lock; see acquire_lock.
 lock_wait wait_for_lock(int fd, const std::string& lock_name, bool exclusive) {
     // Holding nothing, this process cannot be part of a cycle: just wait.

@@ -81,7 +81,8 @@ const char* unrecordable_reason(const char* name) {
     if (std::strchr(" \t\n\v\f\r", *name) != nullptr) {
         return "Name beginning with white space cannot be recorded.";
     }
-    if (std::strchr(name, '\n') != nullptr) return "Name containing a line feed cannot be recorded.";
+    if (std::strchr(name, '\n') != nullptr)
+        return "Name containing a line feed cannot be recorded.";
     return nullptr;
 }
 

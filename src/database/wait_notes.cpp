@@ -56,8 +56,7 @@ constexpr const char* draft_suffix = ".new";
 int open_draft(const std::string& directory, const std::string& draft) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         mkdir(directory.c_str(), 0777);
-        const int fd =
-            open(draft.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+        const int fd = open(draft.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0 || errno != ENOENT) return fd;
     }
     return -1;

@@ -75,7 +75,8 @@ fingerprint fingerprint_of_status(const std::string& name, const struct stat& st
 
 const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous) {
     auto found = entries_.find(name);
-    if (found == entries_.end()) found = entries_.emplace(name, make_fingerprint(name, previous)).first;
+    if (found == entries_.end())
+        found = entries_.emplace(name, make_fingerprint(name, previous)).first;
     return found->second;
 }
 

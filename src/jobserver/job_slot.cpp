@@ -115,7 +115,8 @@ bool reclaim_implicit_slot(const char* program_name) {
             // The other processes of the build are stopping too and give
             // their slots back: a second more, then the slot is left lent.
             bool taken = false;
-            for (int tries = 0; tries < 10 && !taken; ++tries) taken = take_token_within(100, false);
+            for (int tries = 0; tries < 10 && !taken; ++tries)
+                taken = take_token_within(100, false);
             if (!taken) return false;
             break;
         }

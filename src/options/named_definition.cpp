@@ -44,9 +44,9 @@ bool named_definition::matches_name(const char* name) const {
 const char* named_definition::take_value(processor& p) const {
     const char* value = p.next_argument();
     if (value == nullptr) {
-        const char* arg =
-            long_name != nullptr ? long_name
-                                 : letter_options.text[static_cast<unsigned char>(short_name)];
+        const char* arg = long_name != nullptr
+                              ? long_name
+                              : letter_options.text[static_cast<unsigned char>(short_name)];
         throw error{arg, missing_argument_message};
     }
     return value;
@@ -91,8 +91,7 @@ bool compound_2arg_named_definition::execute_short(processor& p, char letter) {
     return true;
 }
 
-bool compound_2arg_named_definition::execute_attached(processor& p, char letter,
-                                                      const char* text) {
+bool compound_2arg_named_definition::execute_attached(processor& p, char letter, const char* text) {
     if (*text == '\0' || !matches_letter(letter)) return false;
     action(p, text, take_value(p));
     return true;

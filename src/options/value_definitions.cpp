@@ -14,8 +14,8 @@ struct bool_word {
     bool value;
 };
 constexpr bool_word bool_words[] = {
-    {"on", true}, {"off", false}, {"true", true}, {"false", false},
-    {"yes", true}, {"no", false}, {"1", true},   {"0", false},
+    {"on", true},  {"off", false}, {"true", true}, {"false", false},
+    {"yes", true}, {"no", false},  {"1", true},    {"0", false},
 };
 
 // After a strtol/strtoul conversion: nothing converted, or text left over.

@@ -9,7 +9,7 @@ namespace ombu {
 struct script_match {
     std::string directory_prefix;  // the target's directory part, with its final "/"
     std::string stem;
-    std::string extension;         // empty for the target's own script
+    std::string extension;  // empty for the target's own script
 };
 
 // Finds the .do script of job.name (stored in job.script) and records the

@@ -31,7 +31,7 @@ public:
     job_slot slot;                   // the slot its running script uses
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
-    file_state target_before;        // the target as the launch found it
+    file_state target_before;  // the target as the launch found it
     // The prerequisites file seen when the target was judged out of date, for
     // jobs made by a judgement (not by ombu's "rebuild whatever its state"):
     // once the job holds its lock, another file there means another job has

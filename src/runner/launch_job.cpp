@@ -59,7 +59,8 @@ launch_result lock_target(Job& job, const char* program_name,
         return launch_result::failed;
     }
     // Another spelling of a target that this call already launched.
-    if (std::find(launched_locks.begin(), launched_locks.end(), job.lock_id) != launched_locks.end()) {
+    if (std::find(launched_locks.begin(), launched_locks.end(), job.lock_id) !=
+        launched_locks.end()) {
         return launch_result::duplicate;
     }
     lock_wait locked = lock_wait::locked;
@@ -155,14 +156,15 @@ launch_result launch_job(Job& job, const char* program_name,
     std::vector<std::string> arguments = {script_path, match.directory_prefix + match.stem,
                                           match.extension, job.output_name};
     std::remove(job.output_name.c_str());
-    std::vector<std::string> environment = script_environment(environ, job.lock_id, job.lock_name, pending_fd);
+    std::vector<std::string> environment =
+        script_environment(environ, job.lock_id, job.lock_name, pending_fd);
     const auto argv = pointers_to(arguments);
     const auto envp = pointers_to(environment);
 
     if (verbose_flag) {
-        diagnostic_prefix(program_name, "INFO") << "spawn: " << arguments[0] << ' ' << arguments[1]
-                                                << ' ' << arguments[2] << ' ' << arguments[3]
-                                                << '\n';
+        diagnostic_prefix(program_name, "INFO")
+            << "spawn: " << arguments[0] << ' ' << arguments[1] << ' ' << arguments[2] << ' '
+            << arguments[3] << '\n';
     }
     std::clog.flush();
 

@@ -10,7 +10,8 @@ namespace ombu {
 enum class launch_result {
     launched,   // script found and a child asked for; job.pid is -1 when fork failed
     failed,     // reported; job.pid is -1
-    duplicate,  // job's lock file is one of launched_locks: same target, other spelling; nothing done
+    duplicate,  // job's lock file is one of launched_locks: same target, other spelling; nothing
+                // done
     busy,       // another process holds the target's lock and waiting was not allowed; nothing done
     done,       // once locked, the target turned out committed since its judgement; nothing done
 };

@@ -188,8 +188,8 @@ void await_job(job_loop& loop) {
     int status = 0;
     // While jobs wait to start, a token that another process gives back ends
     // the wait as well as a child's end does: the slot is not left idle.
-    const bool may_start = loop.next_to_start != loop.jobs.size() && !loop.deferred &&
-                           jobserver_fds[0] != -1;
+    const bool may_start =
+        loop.next_to_start != loop.jobs.size() && !loop.deferred && jobserver_fds[0] != -1;
     // Otherwise only a child's end can let the loop go on: an implicit slot
     // that none of its scripts uses is lent meanwhile, and the first job of a
     // token to end pays it back.

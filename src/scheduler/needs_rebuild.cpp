@@ -249,8 +249,8 @@ bool prerequisites_current(const char* program_name, const char* target,
         const fingerprint& present = process_fingerprints().lookup(record.name, previous);
         const difference found = compare(record.print, present, trust_time);
         if (settle.possible && needs_contents(record, reading)) {
-            settle.possible = fresh && found == difference::none &&
-                              present.timestamp < settle.since->tv_sec;
+            settle.possible =
+                fresh && found == difference::none && present.timestamp < settle.since->tv_sec;
         }
         if (found == difference::none) continue;
         current = false;

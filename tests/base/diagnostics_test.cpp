@@ -45,7 +45,8 @@ TEST(LineBufferedLog, WritesWholeLines) {
     std::clog << "first" << ' ' << 1 << '\n' << "second";
     char text[64] = {};
     const ssize_t first = read(pipe_fds[0], text, sizeof text);
-    std::clog << " line\n" << "tail" << std::flush;
+    std::clog << " line\n"
+              << "tail" << std::flush;
     std::clog.rdbuf(saved);
     dup2(saved_stderr, STDERR_FILENO);
     close(saved_stderr);

@@ -105,9 +105,7 @@ TEST_F(HeldLocks, TheEntryHandsEveryHeldLockToTheNextBuild) {
     EXPECT_TRUE(held_upstream(job_id));
     EXPECT_FALSE(held_upstream(other_id));
     // The next generation's entry carries the same paths on.
-    EXPECT_EQ(held_locks_entry(other_id, ".ombu/other.prereqs.lock")
-                  .find(entry.substr(10)),
-              10u);
+    EXPECT_EQ(held_locks_entry(other_id, ".ombu/other.prereqs.lock").find(entry.substr(10)), 10u);
     // Once the ancestors have let go (a process left running by a script
     // outlives the build), their locks count for nothing.
     close(job_fd);
@@ -121,7 +119,8 @@ TEST_F(HeldLocks, MalformedEntriesAreSkipped) {
     const std::string path = scratch_.path() + "/.ombu/ok.prereqs.lock";
     const lock_identity id = identity_of_path(path);
     const int held = open_locked_exclusive(AT_FDCWD, path.c_str());
-    const std::string good = std::to_string(id.device) + ":" + std::to_string(id.inode) + ":" + path;
+    const std::string good =
+        std::to_string(id.device) + ":" + std::to_string(id.inode) + ":" + path;
     setenv(held_locks_variable, (" x:1:/p 5:6 " + good + " :: 9:").c_str(), 1);
     load_ancestor_locks();
     EXPECT_TRUE(held_upstream(id));

@@ -49,16 +49,51 @@ TEST(IsSourceFile, ExistingNameWithoutDatabaseFiles) {
         {"missing name", [] {}, false},
         {"plain file", [] { put_file("foo"); }, true},
         {"directory", [] { mkdir("foo", 0777); }, true},
-        {"with prerequisites", [] { put_file("foo"); put_file(".ombu/foo.prereqs"); }, false},
-        {"with .prereqsne", [] { put_file("foo"); put_file(".ombu/foo.prereqsne"); }, false},
-        {"with stale pending file", [] { put_file("foo"); put_file(".ombu/foo.prereqs.build"); }, false},
-        {"with .prereqsne.build", [] { put_file("foo"); put_file(".ombu/foo.prereqsne.build"); }, false},
-        {"only the lock file", [] { put_file("foo"); put_file(".ombu/foo.prereqs.lock"); }, true},
+        {"with prerequisites",
+         [] {
+             put_file("foo");
+             put_file(".ombu/foo.prereqs");
+         },
+         false},
+        {"with .prereqsne",
+         [] {
+             put_file("foo");
+             put_file(".ombu/foo.prereqsne");
+         },
+         false},
+        {"with stale pending file",
+         [] {
+             put_file("foo");
+             put_file(".ombu/foo.prereqs.build");
+         },
+         false},
+        {"with .prereqsne.build",
+         [] {
+             put_file("foo");
+             put_file(".ombu/foo.prereqsne.build");
+         },
+         false},
+        {"only the lock file",
+         [] {
+             put_file("foo");
+             put_file(".ombu/foo.prereqs.lock");
+         },
+         true},
         {"dangling symbolic link", [] { (void)!symlink("nowhere", "foo"); }, false},
-        {"link to a file", [] { put_file("there"); (void)!symlink("there", "foo"); }, true},
+        {"link to a file",
+         [] {
+             put_file("there");
+             (void)!symlink("there", "foo");
+         },
+         true},
         // A database file that is a dangling link does not exist for the test.
         {"database file a dangling link",
-         [] { put_file("foo"); mkdir(".ombu", 0777); (void)!symlink("no", ".ombu/foo.prereqs"); }, true},
+         [] {
+             put_file("foo");
+             mkdir(".ombu", 0777);
+             (void)!symlink("no", ".ombu/foo.prereqs");
+         },
+         true},
     };
     for (const auto& c : cases) {
         scratch_directory scratch;
@@ -144,9 +179,9 @@ TEST(IsDirectoryReference, LastComponentEmptyDotOrDotDot) {
         const char* name;
         bool reference;
     } cases[] = {
-        {"/", true},    {"", true},      {".", true},     {"..", true},   {"a/", true},
-        {"a/.", true},  {"a/..", true},  {"//", true},    {"/..", true},  {"a", false},
-        {".a", false},  {"...", false},  {"a/b", false},  {"/a", false},  {"./a", false},
+        {"/", true},     {"", true},     {".", true},    {"..", true},  {"a/", true},
+        {"a/.", true},   {"a/..", true}, {"//", true},   {"/..", true}, {"a", false},
+        {".a", false},   {"...", false}, {"a/b", false}, {"/a", false}, {"./a", false},
         {"../a", false}, {"a..", false},
     };
     for (const auto& c : cases) EXPECT_EQ(is_directory_reference(c.name), c.reference) << c.name;

@@ -73,7 +73,8 @@ TEST(Record, WritesTheExactLineAndReadsItBack) {
         {"zero", {regular_file, 0, counting_hash()}, "f" + counting_hex + " 0 zero\n"},
         {"max", {directory, max_time, {}}, "d7fffffffffffffff max\n"},
         {"before 1970", {special, -1, {}}, "s-1 before 1970\n"},
-        {"min", {regular_file, min_time, counting_hash()},
+        {"min",
+         {regular_file, min_time, counting_hash()},
          "f" + counting_hex + " -8000000000000000 min\n"},
         {"old", {directory, -0x1e13380, {}}, "d-1e13380 old\n"},
         {"a b\tc ", {special, 0xabcdef, {}}, "sabcdef a b\tc \n"},
@@ -198,7 +199,8 @@ TEST(Record, WriteHashShowsTheRecordDigitsAndResetsTheStream) {
     write_hash(out, counting_hash());
     out << std::setw(4) << 26;
     EXPECT_EQ(out.str(), counting_hex + "  26");
-    EXPECT_NE(written("n", {regular_file, 0, counting_hash()}).find(counting_hex), std::string::npos);
+    EXPECT_NE(written("n", {regular_file, 0, counting_hash()}).find(counting_hex),
+              std::string::npos);
 }
 
 }  // namespace

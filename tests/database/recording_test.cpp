@@ -62,8 +62,7 @@ TEST_F(Recording, OneWriteWithTheRecordsInNameOrder) {
     const ssize_t size = recv(sockets[1], message, sizeof message, MSG_DONTWAIT);
     ASSERT_GT(size, 0);
     const std::string records(message, static_cast<std::size_t>(size));
-    EXPECT_EQ(record_summary(records),
-              (std::vector<std::string>{"f:a", "d:b", "a:c", "f:a"}));
+    EXPECT_EQ(record_summary(records), (std::vector<std::string>{"f:a", "d:b", "a:c", "f:a"}));
     EXPECT_NE(records.find("\nac\n"), std::string::npos) << records;
     EXPECT_EQ(recv(sockets[1], message, sizeof message, MSG_DONTWAIT), -1);
     EXPECT_EQ(errno, EAGAIN);

@@ -39,7 +39,8 @@ TEST(ManualPages, NameEveryOptionOfTheirCommand) {
         ASSERT_EQ(help.status, 0);
         const std::string page = read_file(source("docs/man/" + command + ".1"));
         std::vector<std::string> options{"--help", "--usage"};
-        for (auto at = help.out.find("\t"); at != std::string::npos; at = help.out.find("\t", at + 1)) {
+        for (auto at = help.out.find("\t"); at != std::string::npos;
+             at = help.out.find("\t", at + 1)) {
             const auto start = help.out.find("--", at);
             if (start == std::string::npos) break;
             options.push_back(help.out.substr(start, help.out.find_first_of(" \n", start) - start));
@@ -102,7 +103,8 @@ TEST(Install, ListsAndRunsEverythingInstalled) {
     }
     for (const auto& file : wanted) {
         EXPECT_NE(manifest.find(prefix / file + "\n"), std::string::npos)
-            << file << " not listed in\n" << manifest;
+            << file << " not listed in\n"
+            << manifest;
         EXPECT_TRUE(exists(prefix / file)) << file;
     }
 
@@ -113,17 +115,18 @@ TEST(Install, ListsAndRunsEverythingInstalled) {
     const run_result built = run_program({prefix / "bin/ombu", "-s", "all"}, project.path(), path);
     EXPECT_EQ(built.status, 0) << built.err;
     EXPECT_EQ(run_program({project / "hello"}, project.path()).out, "Hello, world!\n(5 letters)\n");
-    const run_result hashed = run_program({prefix / "bin/cubehash", "main.c"}, project.path(), path);
+    const run_result hashed =
+        run_program({prefix / "bin/cubehash", "main.c"}, project.path(), path);
     EXPECT_EQ(hashed.status, 0);
     EXPECT_EQ(hashed.out.substr(0, 1), "f");
     EXPECT_TRUE(hashed.out.ends_with(" main.c\n")) << hashed.out;
 
     // The completion loads under each name, as bash-completion looks it up.
     for (const auto& command : commands) {
-        const run_result loaded = run_program(
-            {"bash", "-c", "source \"$0\" && complete -p " + command,
-             prefix / "share/bash-completion/completions/" + command},
-            "/");
+        const run_result loaded =
+            run_program({"bash", "-c", "source \"$0\" && complete -p " + command,
+                         prefix / "share/bash-completion/completions/" + command},
+                        "/");
         EXPECT_EQ(loaded.status, 0) << loaded.err;
     }
 

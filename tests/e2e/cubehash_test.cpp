@@ -41,11 +41,11 @@ TEST(CubehashCommand, PrintsOneRecordPerNameForEveryKind) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     std::string abc_line = "f" + abc_digest + " " + hex_mtime(dir / "abc") + " ";
-    EXPECT_EQ(r.out, "f" + empty_digest + " " + hex_mtime(dir / "empty") + " empty\n" +
-                         abc_line + "abc\n" + "d" + hex_mtime(dir / "sub") + " sub\n" + "s" +
+    EXPECT_EQ(r.out, "f" + empty_digest + " " + hex_mtime(dir / "empty") + " empty\n" + abc_line +
+                         "abc\n" + "d" + hex_mtime(dir / "sub") + " sub\n" + "s" +
                          hex_mtime(dir / "link") + " link\n" + "s" + hex_mtime(dir / "dangling") +
-                         " dangling\n" + "s" + hex_mtime(dir / "fifo") + " fifo\n" +
-                         "anothere\n" + abc_line + "abc\n" + abc_line + "./abc\n");
+                         " dangling\n" + "s" + hex_mtime(dir / "fifo") + " fifo\n" + "anothere\n" +
+                         abc_line + "abc\n" + abc_line + "./abc\n");
 }
 
 TEST(CubehashCommand, ChangesDirectoryAndEndsOptionsAtDoubleDash) {
@@ -70,11 +70,10 @@ TEST(CubehashCommand, UnreadableFileGetsTheEmptyDigest) {
         const ombu_unit::unprivileged_user user = ombu_unit::nobody();
         if (!user.found) GTEST_SKIP() << "the superuser runs the tests and there is no user nobody";
         ASSERT_EQ(chown(dir.path().c_str(), user.uid, user.gid), 0);
-        command.insert(command.begin(),
-                       {"setpriv", "--reuid=" + std::to_string(user.uid),
-                        "--regid=" + std::to_string(user.gid), "--clear-groups"});
-        const run_result probe = run_program({command[0], command[1], command[2], command[3], "true"},
-                                             dir.path());
+        command.insert(command.begin(), {"setpriv", "--reuid=" + std::to_string(user.uid),
+                                         "--regid=" + std::to_string(user.gid), "--clear-groups"});
+        const run_result probe =
+            run_program({command[0], command[1], command[2], command[3], "true"}, dir.path());
         if (probe.status != 0) {
             GTEST_SKIP() << "the superuser runs the tests and setpriv cannot switch to nobody: "
                          << probe.err;
@@ -97,10 +96,8 @@ TEST(CubehashCommand, UsageAndHelp) {
         std::vector<std::string> args;
         std::string out;
     } cases[] = {
-        {{"--usage"}, usage},
-        {{"--usage", "x", "--bogus"}, usage},
-        {{"--help"}, help},
-        {{"-?"}, help},
+        {{"--usage"}, usage},    {{"--usage", "x", "--bogus"}, usage},
+        {{"--help"}, help},      {{"-?"}, help},
         {{"x", "--help"}, help},
     };
     for (const auto& c : cases) {

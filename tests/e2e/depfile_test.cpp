@@ -19,8 +19,9 @@ namespace {
 // The headers that greet.c includes besides greet.h, each defining one
 // number that the greeting prints.
 const std::vector<std::string> awkward_headers = {
-    "my header.h", "two  spaces.h", "cost$.h", "no#1.h", "a$$b #c d.h",
-    "a rather long header name that makes the rule go on over lines.h",
+    "my header.h", "two  spaces.h",
+    "cost$.h",     "no#1.h",
+    "a$$b #c d.h", "a rather long header name that makes the rule go on over lines.h",
 };
 
 void move_time_forward(const std::string& path, int seconds) {
@@ -46,18 +47,21 @@ TEST(DepfileIdiom, HeadersWithEscapedNamesAreDeclaredAndRebuildTheirObject) {
     write_file(dir / "greet.c", includes +
                                     "#include <stdio.h>\n#include \"greet.h\"\n"
                                     "void greet(const char *name) { printf(\"%s, %s! %d\\n\", "
-                                    "GREETING, name, " + sum + "); }\n");
+                                    "GREETING, name, " +
+                                    sum + "); }\n");
 
     run_result r = run_command("ombu", {"all"}, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(run_program({dir / "hello", "ombu"}, dir.path()).out, "Hello, ombu! 6\n(4 letters)\n");
+    EXPECT_EQ(run_program({dir / "hello", "ombu"}, dir.path()).out,
+              "Hello, ombu! 6\n(4 letters)\n");
     // The depfile wraps its rule, so the shell has joined continued lines.
     EXPECT_NE(read_file(dir / "greet.d").find(" \\\n"), std::string::npos);
     const std::string records = read_file(dir / ".ombu/greet.o.prereqs");
     for (const std::string& name : {std::string("greet.c"), std::string("greet.h")})
         EXPECT_NE(records.find(" " + name + "\n"), std::string::npos) << name << "\n" << records;
     for (const std::string& header : awkward_headers)
-        EXPECT_NE(records.find(" " + header + "\n"), std::string::npos) << header << "\n" << records;
+        EXPECT_NE(records.find(" " + header + "\n"), std::string::npos) << header << "\n"
+                                                                        << records;
 
     int later = 10;
     for (std::size_t i = 0; i < awkward_headers.size(); ++i) {
@@ -74,8 +78,8 @@ TEST(DepfileIdiom, HeadersWithEscapedNamesAreDeclaredAndRebuildTheirObject) {
         ASSERT_EQ(r.status, 0) << r.err;
         const std::vector<std::string> rebuilt = rebuilt_targets(r.err);
         EXPECT_TRUE(contains(rebuilt, "greet.o")) << header << "\n" << r.err;
-        EXPECT_FALSE(contains(rebuilt, "main.o") || contains(rebuilt, "count.o"))
-            << header << "\n" << r.err;
+        EXPECT_FALSE(contains(rebuilt, "main.o") || contains(rebuilt, "count.o")) << header << "\n"
+                                                                                  << r.err;
         EXPECT_EQ(run_program({dir / "hello", "ombu"}, dir.path()).out,
                   "Hello, ombu! " + std::to_string(7 + i) + "\n(4 letters)\n")
             << header;

@@ -78,8 +78,8 @@ std::set<int> expected_descriptors(const std::string& listing) {
 
 // Under nested builds (all -> mid -> leaf), leaf's script holds only the
 // standard descriptors, its own pending prerequisites file, the job server
-// and the read end of the outermost build's watch: not the files of the builds above it, nor the prerequisites file
-// that the build judging mid is reading while leaf is rebuilt.
+// and the read end of the outermost build's watch: not the files of the builds above it, nor the
+// prerequisites file that the build judging mid is reading while leaf is rebuilt.
 TEST(Descriptors, ScriptsInheritOnlyTheirOwnDescriptors) {
     temp_dir dir;
     write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange mid\ncat mid > \"$3\"\n", 0755);
@@ -115,8 +115,8 @@ TEST(Descriptors, JobServerOnOneSocket) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("Not an open jobserver pipe"), std::string::npos) << r.err;
-    EXPECT_TRUE(std::regex_match(read_file(dir / "a"),
-                                 std::regex(" --debug --ombuparent-fd=[0-9]+ --jobserver-fds=7,7\n")))
+    EXPECT_TRUE(std::regex_match(
+        read_file(dir / "a"), std::regex(" --debug --ombuparent-fd=[0-9]+ --jobserver-fds=7,7\n")))
         << read_file(dir / "a");
     // The token was taken from this side's peer and came back to it.
     EXPECT_EQ(bytes_in(pair[0]), 0);

@@ -59,8 +59,8 @@ public:
             setpgid(0, 0);
             const std::string port_text = std::to_string(port);
             execlp("distccd", "distccd", "--daemon", "--no-detach", "--allow", "127.0.0.1",
-                   "--listen", "127.0.0.1", "--port", port_text.c_str(), "--log-file",
-                   log.c_str(), "--jobs", "2", static_cast<char*>(nullptr));
+                   "--listen", "127.0.0.1", "--port", port_text.c_str(), "--log-file", log.c_str(),
+                   "--jobs", "2", static_cast<char*>(nullptr));
             _exit(127);
         }
         if (pid_ > 0) setpgid(pid_, pid_);
@@ -97,8 +97,8 @@ TEST(DistccExample, JobServerBoundsTheCompilesSentToTheBuildHost) {
     std::vector<std::string> targets{"all"};
     for (int i = 1; i <= 16; ++i) {
         const std::string name = "unit" + std::to_string(i);
-        write_file(dir / ("hello/" + name + ".c"), "int " + name + "(void) { return " +
-                                                      std::to_string(i) + "; }\n");
+        write_file(dir / ("hello/" + name + ".c"),
+                   "int " + name + "(void) { return " + std::to_string(i) + "; }\n");
         targets.push_back(name + ".o");
     }
     // The scripts' distcc, noting when each compile starts and ends; it runs

@@ -26,11 +26,12 @@ protected:
     void SetUp() override {
         copy_example("hello", dir.path());
         // A compiler that logs what it is asked to make.
-        write_file(dir / "logging-cc",
-                   "#!/bin/sh\n"
-                   "for a; do case \"$prev\" in -o) echo \"$a\" >> \"$CC_LOG\";; esac; prev=$a; done\n"
-                   "exec cc \"$@\"\n",
-                   0755);
+        write_file(
+            dir / "logging-cc",
+            "#!/bin/sh\n"
+            "for a; do case \"$prev\" in -o) echo \"$a\" >> \"$CC_LOG\";; esac; prev=$a; done\n"
+            "exec cc \"$@\"\n",
+            0755);
         env = {{"CC", dir / "logging-cc"}, {"CC_LOG", dir / "cc.log"}};
     }
 
@@ -43,9 +44,7 @@ protected:
         return read_file(dir / "cc.log");
     }
 
-    std::string run_program_built() {
-        return run_program({dir / "hello", "ombu"}, dir.path()).out;
-    }
+    std::string run_program_built() { return run_program({dir / "hello", "ombu"}, dir.path()).out; }
 
     temp_dir dir;
     env_list env;
@@ -91,7 +90,8 @@ TEST_F(ExampleBuild, ReportsEachRebuiltTargetUnlessSilent) {
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* target : {"main.o", "greet.o", "count.o", "hello", "all"}) {
         EXPECT_NE(r.err.find(std::string(": INFO: ") + target + ": Ombune.\n"), std::string::npos)
-            << target << "\n" << r.err;
+            << target << "\n"
+            << r.err;
     }
     r = run_command("ombu", {"-s", "all"}, dir.path(), env);
     EXPECT_EQ(r.status, 0);

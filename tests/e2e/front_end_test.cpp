@@ -178,10 +178,10 @@ const char* const flags_script = "#!/bin/sh\nprintf '%s' \"$OMBUFLAGS\" > \"$3\"
 
 struct options_variable_case {
     env_list env;
-    std::string err;       // with "@" standing for "ombu: "
+    std::string err;  // with "@" standing for "ombu: "
     int status;
-    std::string flags;     // what the script got before --ombuparent-fd; unused on failure
-    std::string jobserver; // the --jobserver-fds value it got: "" none, "new" a pipe of its own
+    std::string flags;      // what the script got before --ombuparent-fd; unused on failure
+    std::string jobserver;  // the --jobserver-fds value it got: "" none, "new" a pipe of its own
 };
 
 // The options variables as make and a parent build write them. Descriptors 3
@@ -205,21 +205,39 @@ TEST(FrontEnd, OptionsVariablesAsMakeAndBuildsWriteThem) {
          ""},
         // w is swallowed; the variable after -- is dropped without a word.
         {{{"MAKEFLAGS", "kw -- CC=cc"}}, built, 0, " --keep-going", ""},
-        {{{"MAKEFLAGS", " foo"}}, "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + built, 0,
-         "", ""},
-        {{{"MAKEFLAGS", " foo bar"}}, "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + built,
-         0, "", ""},
+        {{{"MAKEFLAGS", " foo"}},
+         "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + built,
+         0,
+         "",
+         ""},
+        {{{"MAKEFLAGS", " foo bar"}},
+         "@WARNING: MAKEFLAGS: foo: Ignoring filename(s).\n" + built,
+         0,
+         "",
+         ""},
         // The "=" filter is MAKEFLAGS's only.
-        {{{"MFLAGS", "-s CC=cc"}}, "@WARNING: MFLAGS: CC=cc: Ignoring filename(s).\n", 0,
-         " --silent", ""},
+        {{{"MFLAGS", "-s CC=cc"}},
+         "@WARNING: MFLAGS: CC=cc: Ignoring filename(s).\n",
+         0,
+         " --silent",
+         ""},
         {{{"MAKEFLAGS", "n"}}, built, 0, "", ""},
         // Quotes and backslashes keep white space, and quotes, in a word.
-        {{{"MAKEFLAGS", " \"a b\""}}, "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + built,
-         0, "", ""},
-        {{{"MAKEFLAGS", " a\\ b"}}, "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + built,
-         0, "", ""},
-        {{{"MAKEFLAGS", " a\\\"b"}}, "@WARNING: MAKEFLAGS: a\"b: Ignoring filename(s).\n" + built,
-         0, "", ""},
+        {{{"MAKEFLAGS", " \"a b\""}},
+         "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + built,
+         0,
+         "",
+         ""},
+        {{{"MAKEFLAGS", " a\\ b"}},
+         "@WARNING: MAKEFLAGS: a b: Ignoring filename(s).\n" + built,
+         0,
+         "",
+         ""},
+        {{{"MAKEFLAGS", " a\\\"b"}},
+         "@WARNING: MAKEFLAGS: a\"b: Ignoring filename(s).\n" + built,
+         0,
+         "",
+         ""},
         // " -j4" is the one word -j4; "-j4" becomes --j4, a long option
         // swallowed as make's own.
         {{{"MAKEFLAGS", " -j4"}}, built, 0, "", "new"},
@@ -254,7 +272,7 @@ TEST(FrontEnd, OptionsVariablesAsMakeAndBuildsWriteThem) {
             EXPECT_FALSE(exists(dir / "t")) << label;
             continue;
         }
-        const std::string jobserver = c.jobserver == "new"   ? " --jobserver-fds=[0-9]+,[0-9]+"
+        const std::string jobserver = c.jobserver == "new"  ? " --jobserver-fds=[0-9]+,[0-9]+"
                                       : c.jobserver.empty() ? ""
                                                             : " --jobserver-fds=" + c.jobserver;
         const std::string handed_on = read_file(dir / "t");
@@ -397,7 +415,8 @@ TEST(FrontEnd, DoubleDashMakesTheRestTargets) {
         EXPECT_TRUE(std::regex_match(read_file(dir / "-k"),
                                      std::regex("1 1\\| --verbose --ombuparent-fd=[0-9]+")))
             << read_file(dir / "-k");
-        const std::string started = std::string(script) == "-k.do" ? "./-k.do -k " : "default.do -k ";
+        const std::string started =
+            std::string(script) == "-k.do" ? "./-k.do -k " : "default.do -k ";
         EXPECT_NE(r.err.find("ombu: INFO: spawn: " + started), std::string::npos) << r.err;
     }
 }

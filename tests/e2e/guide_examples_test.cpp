@@ -38,8 +38,8 @@ TEST_F(GuideExample, GeneratedHeaderAndSourceRebuildExactlyWhatDependsOnThem) {
     copy_example("generated", dir.path());
     // The object that includes the generated header names it before it is
     // compiled, so a clean build finds it made.
-    EXPECT_EQ(build({"all"}), sorted({"version.h", "gen", "table.c", "main.o", "table.o",
-                                      "squares", "all"}));
+    EXPECT_EQ(build({"all"}),
+              sorted({"version.h", "gen", "table.c", "main.o", "table.o", "squares", "all"}));
     EXPECT_EQ(run_program({dir / "squares"}, dir.path()).out,
               "squares 1.2.0: the first 10 add up to 285\n");
 
@@ -96,8 +96,8 @@ TEST_F(GuideExample, MakeInsideAScriptRunsWithinOmbusJobSlots) {
         std::vector<std::string> args;
         int fewest, most;
     };
-    for (const row& r : {row{{"-j3", "parts"}, 2, 3}, row{{"-j1", "parts"}, 1, 1},
-                         row{{"parts"}, 1, 1}}) {
+    for (const row& r :
+         {row{{"-j3", "parts"}, 2, 3}, row{{"-j1", "parts"}, 1, 1}, row{{"parts"}, 1, 1}}) {
         run_result built = run_command("ombu", r.args, dir.path());
         ASSERT_EQ(built.status, 0) << built.err;
         // No word from make about the job server, nor anything else.

@@ -1,7 +1,5 @@
 #include "e2e/harness.hpp"
 
-#include "support/scratch.hpp"
-
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <gtest/gtest.h>
@@ -20,14 +18,16 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/scratch.hpp"
+
 extern char** environ;
 
 namespace ombu_test {
 
 namespace {
 
-const char* const steering_variables[] = {"OMBUFLAGS", "MAKEFLAGS", "MFLAGS",
-                                          "MAKELEVEL", "__MKLVL__", "OMBULOCKS", "OMBUBUILD", "OMBUALIVE"};
+const char* const steering_variables[] = {"OMBUFLAGS", "MAKEFLAGS", "MFLAGS",    "MAKELEVEL",
+                                          "__MKLVL__", "OMBULOCKS", "OMBUBUILD", "OMBUALIVE"};
 
 std::vector<std::string> child_environment(const env_list& changes) {
     std::vector<std::string> result;
@@ -202,7 +202,8 @@ void copy_example(const std::string& name, const std::string& to) {
         if (!entry.is_regular_file()) continue;
         const std::string file = entry.path().filename().string();
         bool skip = false;
-        for (const auto& pattern : ignored) skip = skip || fnmatch(pattern.c_str(), file.c_str(), 0) == 0;
+        for (const auto& pattern : ignored)
+            skip = skip || fnmatch(pattern.c_str(), file.c_str(), 0) == 0;
         if (!skip) std::filesystem::copy_file(entry.path(), to + "/" + file);
     }
 }
@@ -214,8 +215,8 @@ std::vector<std::string> rebuilt_targets(const std::string& diagnostics) {
     for (std::string line; std::getline(lines, line);) {
         const auto start = line.find(info);
         if (start == std::string::npos || !line.ends_with(done)) continue;
-        targets.push_back(line.substr(start + info.size(),
-                                      line.size() - done.size() - start - info.size()));
+        targets.push_back(
+            line.substr(start + info.size(), line.size() - done.size() - start - info.size()));
     }
     return targets;
 }

@@ -45,8 +45,7 @@ using fd_list = std::vector<std::pair<int, int>>;
 
 // Runs binary_dir()/name with args in cwd.
 run_result run_command(const std::string& name, const std::vector<std::string>& args,
-                       const std::string& cwd, const env_list& env = {},
-                       const fd_list& fds = {});
+                       const std::string& cwd, const env_list& env = {}, const fd_list& fds = {});
 // Runs argv as given (argv[0] searched on PATH) in cwd.
 run_result run_program(const std::vector<std::string>& argv, const std::string& cwd,
                        const env_list& env = {});

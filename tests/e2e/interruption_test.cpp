@@ -50,7 +50,8 @@ TEST(Interruption, ASignalStopsTheBuildAndIsPassedOn) {
                                    wait_for("started") + "kill -" + signal.name +
                                    " $build; wait $build; echo $?",
                                dir.path());
-        EXPECT_EQ(r.out, std::to_string(128 + signal.number) + "\n") << read_file(dir / "build.err");
+        EXPECT_EQ(r.out, std::to_string(128 + signal.number) + "\n")
+            << read_file(dir / "build.err");
         EXPECT_EQ(read_file(dir / "got"), "t\n");
         EXPECT_FALSE(exists(dir / "t.doing"));
         EXPECT_FALSE(exists(dir / ".ombu/t.prereqs.build"));

@@ -67,9 +67,10 @@ TEST(LockWait, LocksHandedDownCountOnlyWhileHeld) {
                "echo w > \"$3\"\n",
                0755);
     ASSERT_EQ(run_shell("timeout 60 ombu w", dir.path()).status, 0);
-    run_result r = run_shell("for i in $(seq 200); do [ -e bg.status ] && break; sleep 0.1; done;"
-                             " cat bg.status",
-                             dir.path());
+    run_result r = run_shell(
+        "for i in $(seq 200); do [ -e bg.status ] && break; sleep 0.1; done;"
+        " cat bg.status",
+        dir.path());
     EXPECT_EQ(r.out, "0\n") << read_file(dir / "bg.err");
     EXPECT_FALSE(contains(read_file(dir / "bg.err"), "cycle"));
 }
@@ -83,9 +84,10 @@ TEST(LockWait, AWaitForALockLendsItsJobSlot) {
     write_file(dir / "prog.do", "#!/bin/sh -e\nombu-ifchange lib\necho prog > \"$3\"\n", 0755);
     write_file(dir / "lib.do", "#!/bin/sh -e\nombu-ifchange p1 p2 p3 p4\necho lib > \"$3\"\n",
                0755);
-    write_file(dir / "default.do",
-               "#!/bin/sh -e\necho \"start $1\" >> work.log\nsleep 1\necho \"end $1\" >> work.log\n",
-               0755);
+    write_file(
+        dir / "default.do",
+        "#!/bin/sh -e\necho \"start $1\" >> work.log\nsleep 1\necho \"end $1\" >> work.log\n",
+        0755);
     run_result r = run_shell("timeout 60 ombu -j2 all", dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string log = read_file(dir / "work.log");

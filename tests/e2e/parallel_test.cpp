@@ -22,7 +22,8 @@ int count_lines(const std::string& text, const std::string& word) {
     return count;
 }
 
-const char* const work = "echo \"start $1\" >> \"$WORK_LOG\"; sleep 0.2; echo \"end $1\" >> \"$WORK_LOG\"\n";
+const char* const work =
+    "echo \"start $1\" >> \"$WORK_LOG\"; sleep 0.2; echo \"end $1\" >> \"$WORK_LOG\"\n";
 
 // all depends on t1..tN; each t<i> first brings u<i> up to date in a nested
 // build, then works; each u<i> works. A script logs only its own work, so a

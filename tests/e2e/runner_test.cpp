@@ -36,7 +36,9 @@ void age_forward(const std::string& path) {
 // the same line as the target.
 std::string logging_script(const std::string& which) {
     return "#!/bin/sh\n"
-           "line=\"" + which + " $1 $2 $3 $(pwd -P)\"\n"
+           "line=\"" +
+           which +
+           " $1 $2 $3 $(pwd -P)\"\n"
            "echo \"$line\" >> run.log\n"
            "echo \"$line\" > \"$3\"\n";
 }
@@ -84,16 +86,24 @@ TEST(ScriptSearch, ScriptsThatCannotRun) {
         unsigned mode;
         std::vector<std::string> errors;
     } cases[] = {
-        {"no script", nullptr, 0,
+        {"no script",
+         nullptr,
+         0,
          {"ombu: ERROR: hello: Cannot find .do file to use.",
           "ombu: INFO: hello: No file of this name exists either: is the name misspelt?"}},
-        {"not executable", "#!/bin/sh\necho hi > \"$3\"\n", 0644,
+        {"not executable",
+         "#!/bin/sh\necho hi > \"$3\"\n",
+         0644,
          {"hello.do: Permission denied", "ombu: ERROR: hello: Not done.",
           "ombu: INFO: hello.do: Scripts must be executable: chmod +x on it lets ombu start it."}},
-        {"no interpreter line", "echo hi > \"$3\"\n", 0755,
+        {"no interpreter line",
+         "echo hi > \"$3\"\n",
+         0755,
          {"hello.do: Exec format error", "ombu: ERROR: hello: Not done.",
           "ombu: INFO: hello.do: A script's first line names its interpreter, as in #!/bin/sh."}},
-        {"missing interpreter", "#!/no/such/shell\n", 0755,
+        {"missing interpreter",
+         "#!/no/such/shell\n",
+         0755,
          {"hello.do: No such file or directory", "ombu: ERROR: hello: Not done."}},
     };
     for (const auto& c : cases) {
@@ -138,19 +148,37 @@ TEST(ScriptSearch, RunsFromTheWrongDirectoryAreExplained) {
         int status;
         std::string err;
     } cases[] = {
-        {"objects of the build above, not built yet", nullptr, "lib", {"libgeo.a"}, 1,
+        {"objects of the build above, not built yet",
+         nullptr,
+         "lib",
+         {"libgeo.a"},
+         1,
          "ombu-ifchange[1]: ERROR: ./geo.o: Cannot find .do file to use.\n"
-         "ombu-ifchange[1]: INFO: ./geo.o" + above +
+         "ombu-ifchange[1]: INFO: ./geo.o" +
+             above +
              "ombu-ifchange[1]: ERROR: ./point.o: Cannot find .do file to use.\n"
-             "ombu-ifchange[1]: INFO: ./point.o" + above + "ombu: ERROR: libgeo.a: Not done.\n"},
+             "ombu-ifchange[1]: INFO: ./point.o" +
+             above + "ombu: ERROR: libgeo.a: Not done.\n"},
         {"the build where it belongs", nullptr, "", {"-s", "all"}, 0, ""},
-        {"an object of the build above, built", nullptr, "lib", {"geo.o"}, 0,
+        {"an object of the build above, built",
+         nullptr,
+         "lib",
+         {"geo.o"},
+         0,
          "ombu: INFO: geo.o" + above},
-        {"an object of the build above, not built", nullptr, "lib", {"plane.o"}, 1,
+        {"an object of the build above, not built",
+         nullptr,
+         "lib",
+         {"plane.o"},
+         1,
          "ombu: ERROR: plane.o: Cannot find .do file to use.\nombu: INFO: plane.o" + above},
         {"a source that only the catch-all would make", nullptr, "", {"README"}, 0, ""},
         {"a target with its records", nullptr, "", {"all"}, 0, "ombu: INFO: all: Ombune.\n"},
-        {"a target whose records are gone, named twice", "rm -rf .ombu", "", {"all", "all"}, 0,
+        {"a target whose records are gone, named twice",
+         "rm -rf .ombu",
+         "",
+         {"all", "all"},
+         0,
          "ombu: INFO: " + remove},
         {"the same, silently", nullptr, "", {"-s", "all"}, 0, ""},
     };
@@ -200,18 +228,21 @@ TEST(ScriptLaunch, EveryScriptSeesOneOmbuflagsEntryNamingItsOwnFile) {
     write_file(dir / "inner.do", std::string("#!/bin/sh -e\n") + dump, 0755);
 
     // Options inherited from the environment reach the scripts once, rewritten.
-    run_result r = run_command("ombu", {"-j2", "-s", "all"}, dir.path(), {{"OMBUFLAGS", " --keep-going"}});
+    run_result r =
+        run_command("ombu", {"-j2", "-s", "all"}, dir.path(), {{"OMBUFLAGS", " --keep-going"}});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
 
-    const std::regex flags("OMBUFLAGS= --keep-going --silent --ombuparent-fd=[0-9]+ --jobserver-fds=[0-9]+,[0-9]+");
+    const std::regex flags(
+        "OMBUFLAGS= --keep-going --silent --ombuparent-fd=[0-9]+ --jobserver-fds=[0-9]+,[0-9]+");
     const std::string all_env = read_file(dir / "all.env");
     const std::string inner_env = read_file(dir / "inner.env");
     for (const auto& env : {all_env, inner_env}) {
         const auto entries = lines_starting(env, "OMBUFLAGS=");
         ASSERT_EQ(entries.size(), 1u) << env;
         EXPECT_TRUE(std::regex_match(entries[0], flags)) << entries[0];
-        EXPECT_TRUE(env.ends_with(entries[0] + "\n")) << "OMBUFLAGS is not the last entry:\n" << env;
+        EXPECT_TRUE(env.ends_with(entries[0] + "\n")) << "OMBUFLAGS is not the last entry:\n"
+                                                      << env;
         EXPECT_EQ(lines_starting(env, "OMBULOCKS=").size(), 1u) << env;
     }
     // The nested build passes on its ancestors' locks with its own target's.
@@ -233,8 +264,9 @@ TEST(ScriptLaunch, VerboseStartLinesReachNestedBuilds) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines_starting(r.err, "ombu: INFO: spawn: "),
               std::vector<std::string>{"ombu: INFO: spawn: all.do all  all.doing"});
-    EXPECT_EQ(lines_starting(r.err, "ombu-ifchange[1]: INFO: spawn: "),
-              std::vector<std::string>{"ombu-ifchange[1]: INFO: spawn: default.o.do x .o x.o.doing"});
+    EXPECT_EQ(
+        lines_starting(r.err, "ombu-ifchange[1]: INFO: spawn: "),
+        std::vector<std::string>{"ombu-ifchange[1]: INFO: spawn: default.o.do x .o x.o.doing"});
 }
 
 }  // namespace

@@ -184,7 +184,8 @@ TEST_F(SchedulerBuild, ADirectoryOutputCannotReplaceAFileTarget) {
     EXPECT_FALSE(exists(dir / ".ombu/t.prereqs"));
     EXPECT_TRUE(contains(read_file(dir / ".ombu/t.prereqs.build"), " t.src\n"));
     script("t", "echo better > $3\n");
-    EXPECT_EQ(run_program({"timeout", "60", "ombu-ifchange", "t"}, dir.path()).status, 1);  // not in a script: not recorded
+    EXPECT_EQ(run_program({"timeout", "60", "ombu-ifchange", "t"}, dir.path()).status,
+              1);  // not in a script: not recorded
     EXPECT_EQ(read_file(dir / "t"), "better\n");
 }
 
@@ -222,7 +223,8 @@ TEST_F(SchedulerBuild, AnIgnoredChildSignalIsSetBack) {
                         dir.path());
         EXPECT_EQ(r.status, 1) << jobs << r.err;
         // Under -j2 the two lines come in either order.
-        EXPECT_EQ(r.err.size(), std::string("ombu: INFO: t: Ombune.\nombu: ERROR: u: Not done.\n").size())
+        EXPECT_EQ(r.err.size(),
+                  std::string("ombu: INFO: t: Ombune.\nombu: ERROR: u: Not done.\n").size())
             << jobs << r.err;
         EXPECT_TRUE(contains(r.err, "ombu: INFO: t: Ombune.\n")) << jobs << r.err;
         EXPECT_TRUE(contains(r.err, "ombu: ERROR: u: Not done.\n")) << jobs << r.err;

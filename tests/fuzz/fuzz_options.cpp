@@ -56,8 +56,8 @@ void run(tesk::table_definition& table, Iterator begin, Iterator end,
 
     tesk::bool_definition flag_definition('a', "alpha", nullptr, "A flag.", &flag);
     tesk::bool_string_definition word_definition('b', "bool", "word", "A boolean word.", &word);
-    tesk::signed_number_definition number_definition('n', "number", "number", "A number.",
-                                                     &number, 0);
+    tesk::signed_number_definition number_definition('n', "number", "number", "A number.", &number,
+                                                     0);
     tesk::unsigned_number_definition count_definition('u', "count", "number", "A count.", &count,
                                                       16);
     tesk::string_definition text_definition('s', "string", "text", "A string.", &text);
@@ -81,10 +81,10 @@ void run(tesk::table_definition& table, Iterator begin, Iterator end,
     } catch (const tesk::error& e) {
         fuzz::require(e.arg != nullptr && is_fixed_message(e.message));
         fuzz::require(points_into(e.arg, arguments) || std::strcmp(e.arg, "pair") == 0 ||
-                std::strcmp(e.arg, "pairs") == 0 || std::strcmp(e.arg, "list") == 0 ||
-                std::strcmp(e.arg, "string") == 0 || std::strcmp(e.arg, "number") == 0 ||
-                std::strcmp(e.arg, "count") == 0 || std::strcmp(e.arg, "bool") == 0 ||
-                std::strcmp(e.arg, "-y") == 0);
+                      std::strcmp(e.arg, "pairs") == 0 || std::strcmp(e.arg, "list") == 0 ||
+                      std::strcmp(e.arg, "string") == 0 || std::strcmp(e.arg, "number") == 0 ||
+                      std::strcmp(e.arg, "count") == 0 || std::strcmp(e.arg, "bool") == 0 ||
+                      std::strcmp(e.arg, "-y") == 0);
     }
     for (const char* non_option : non_options) fuzz::require(points_into(non_option, arguments));
     for (const char* value : {text, letter_only, first, second}) {

@@ -43,9 +43,8 @@ struct option_set {
 
     tesk::definition* nested_entries[2] = {&shadow_def, &n_def};
     tesk::table_definition nested{nested_entries, 2, "Nested"};
-    tesk::definition* top_entries[11] = {&k_def,    &s_def,    &j_def,     &i_def,
-                                         &dir_def,  &x_def,    &nested,    &b_def,
-                                         &pair_def, &list_def, &pairs_def};
+    tesk::definition* top_entries[11] = {&k_def,  &s_def, &j_def,    &i_def,    &dir_def,  &x_def,
+                                         &nested, &b_def, &pair_def, &list_def, &pairs_def};
     tesk::top_table_definition top{top_entries, 11, "Main options", "filename(s)"};
 
     std::string outcome(bool halted) const {
@@ -82,7 +81,8 @@ struct processing_case {
 // Names a failing case by its arguments.
 void PrintTo(const processing_case& c, std::ostream* os) {
     *os << "args:";
-    for (const char* a : c.args) *os << ' ' << (a == nullptr ? "(null)" : '"' + std::string(a) + '"');
+    for (const char* a : c.args)
+        *os << ' ' << (a == nullptr ? "(null)" : '"' + std::string(a) + '"');
 }
 
 class processing : public testing::TestWithParam<processing_case> {};
@@ -172,8 +172,8 @@ TEST(processing_values, point_into_the_arguments_except_lists_which_copy) {
     char dir[] = "out";
     char item[] = "item";
     std::vector<const char*> args = {"-C", dir, "-L", item, "file"};
-    tesk::arg_processor<std::vector<const char*>::const_iterator> p(
-        "prog", &o.top, &o.files, args.cbegin(), args.cend());
+    tesk::arg_processor<std::vector<const char*>::const_iterator> p("prog", &o.top, &o.files,
+                                                                    args.cbegin(), args.cend());
     p.process();
     EXPECT_EQ(o.dir, dir);
     EXPECT_EQ(o.files.at(0), args[4]);
@@ -185,8 +185,8 @@ TEST(processing_values, a_plain_table_knows_no_help_or_usage) {
     for (const char* arg : {"--help", "--usage", "-?"}) {
         option_set o;
         std::vector<const char*> args = {arg};
-        tesk::arg_processor<std::vector<const char*>::const_iterator> p(
-            "prog", &o.nested, &o.files, args.cbegin(), args.cend());
+        tesk::arg_processor<std::vector<const char*>::const_iterator> p("prog", &o.nested, &o.files,
+                                                                        args.cbegin(), args.cend());
         ombu_unit::captured_stdout out;
         try {
             p.process();
@@ -209,8 +209,8 @@ TEST(processing_values, letter_only_option_names_stay_valid) {
         tesk::definition* entries[] = {&def};
         tesk::table_definition table{entries, 1, "T"};
         std::vector<const char*> files, args = {"-q"};
-        tesk::arg_processor<std::vector<const char*>::const_iterator> p(
-            "prog", &table, &files, args.cbegin(), args.cend());
+        tesk::arg_processor<std::vector<const char*>::const_iterator> p("prog", &table, &files,
+                                                                        args.cbegin(), args.cend());
         try {
             p.process();
         } catch (const tesk::error& e) {

@@ -61,20 +61,18 @@ TEST(usage, build_command_line_table) {
     tesk::bool_definition keep_going_def('k', "keep-going", nullptr,
                                          "Continue with the next target if a .do script fails.",
                                          &keep_going);
-    tesk::bool_definition debug_def('d', "debug", nullptr, "Output debugging information.",
-                                    &debug);
+    tesk::bool_definition debug_def('d', "debug", nullptr, "Output debugging information.", &debug);
     tesk::bool_definition verbose_def(0, "verbose", nullptr,
                                       "Display information about the database.", &verbose);
     tesk::bool_definition print_def('p', "print", nullptr, "alias for --verbose", &verbose);
     tesk::string_definition directory_def('C', "directory", "directory",
-                                          "Change to directory before doing anything.",
-                                          &directory);
-    tesk::unsigned_number_definition jobs_def(
-        'j', "jobs", "number", "Allow multiple jobs to run in parallel.", &jobs, 0);
+                                          "Change to directory before doing anything.", &directory);
+    tesk::unsigned_number_definition jobs_def('j', "jobs", "number",
+                                              "Allow multiple jobs to run in parallel.", &jobs, 0);
     accept_all catchall;
-    tesk::definition* entries[] = {&silent_def,  &quiet_def, &debug_def, &keep_going_def,
-                                   &verbose_def, &print_def, &jobs_def,  &directory_def,
-                                   &catchall};
+    tesk::definition* entries[] = {&silent_def,     &quiet_def,     &debug_def,
+                                   &keep_going_def, &verbose_def,   &print_def,
+                                   &jobs_def,       &directory_def, &catchall};
     tesk::top_table_definition table(entries, 9, "Main options", "filename(s)");
 
     const std::string usage =
@@ -118,17 +116,16 @@ TEST(usage, nested_tables_follow_their_parent) {
         "Usage: prog [-?abn] [--help] [--usage] [--alpha] [-z zed] [ rest] [--nested] "
         "[-v|--value text] files\n";
     EXPECT_EQ(printed("prog", &top, {"--usage"}), usage);
-    EXPECT_EQ(printed("prog", &top, {"--help"}),
-              usage +
-                  "\n"
-                  "Top options:\n"
-                  "\t-a, --alpha First.\n"
-                  "\t-z zed     \n"
-                  "\t-b          Bee.\n"
-                  "\t rest       Rest.\n"
-                  "Nested options:\n"
-                  "\t-n, --nested     Nested flag.\n"
-                  "\t-v, --value text A value.\n");
+    EXPECT_EQ(printed("prog", &top, {"--help"}), usage +
+                                                     "\n"
+                                                     "Top options:\n"
+                                                     "\t-a, --alpha First.\n"
+                                                     "\t-z zed     \n"
+                                                     "\t-b          Bee.\n"
+                                                     "\t rest       Rest.\n"
+                                                     "Nested options:\n"
+                                                     "\t-n, --nested     Nested flag.\n"
+                                                     "\t-v, --value text A value.\n");
 }
 
 }  // namespace

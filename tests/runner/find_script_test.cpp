@@ -48,7 +48,7 @@ search_outcome run_search(const std::string& target) {
 
 // The same in a scratch directory holding the scripts given (below root).
 search_outcome search_among(const std::string& target, const std::vector<std::string>& scripts,
-                      const std::string& root = "") {
+                            const std::string& root = "") {
     scratch_directory scratch;
     for (const auto& script : scripts) put_file(root + script, "#!/bin/sh\n", 0755);
     return run_search(root + target);
@@ -64,28 +64,60 @@ TEST(FindScript, CandidateOrderArgumentsAndRecords) {
         std::vector<std::string> records;
     } cases[] = {
         {"hello", {"hello.do", "default.do"}, "hello.do", "hello", "", {"f:hello.do"}},
-        {"hello.o", {"default.o.do", "default.do"}, "default.o.do", "hello", ".o",
+        {"hello.o",
+         {"default.o.do", "default.do"},
+         "default.o.do",
+         "hello",
+         ".o",
          {"a:hello.o.do", "f:default.o.do"}},
         {"README", {"default.do"}, "default.do", "README", "", {"a:README.do", "f:default.do"}},
-        {".profile", {"default.profile.do"}, "default.profile.do", "", ".profile",
+        {".profile",
+         {"default.profile.do"},
+         "default.profile.do",
+         "",
+         ".profile",
          {"a:.profile.do", "f:default.profile.do"}},
-        {".profile", {"default.do"}, "default.do", ".profile", "",
+        {".profile",
+         {"default.do"},
+         "default.do",
+         ".profile",
+         "",
          {"a:.profile.do", "a:default.profile.do", "f:default.do"}},
         {"x.", {"default..do"}, "default..do", "x", ".", {"a:x..do", "f:default..do"}},
-        {"x.", {"default.do"}, "default.do", "x.", "", {"a:x..do", "a:default..do", "f:default.do"}},
-        {"src/lib/x.tar.gz", {"src/lib/default.gz.do", "default.do"}, "src/lib/default.gz.do",
-         "src/lib/x.tar", ".gz",
+        {"x.",
+         {"default.do"},
+         "default.do",
+         "x.",
+         "",
+         {"a:x..do", "a:default..do", "f:default.do"}},
+        {"src/lib/x.tar.gz",
+         {"src/lib/default.gz.do", "default.do"},
+         "src/lib/default.gz.do",
+         "src/lib/x.tar",
+         ".gz",
          {"a:src/lib/x.tar.gz.do", "a:src/lib/default.tar.gz.do", "f:src/lib/default.gz.do"}},
-        {"src/lib/x.tar.gz", {"src/default.do"}, "src/default.do", "src/lib/x.tar.gz", "",
+        {"src/lib/x.tar.gz",
+         {"src/default.do"},
+         "src/default.do",
+         "src/lib/x.tar.gz",
+         "",
          {"a:src/lib/x.tar.gz.do", "a:src/lib/default.tar.gz.do", "a:src/lib/default.gz.do",
           "a:src/lib/default.do", "a:src/x.tar.gz.do", "a:src/default.tar.gz.do",
           "a:src/default.gz.do", "f:src/default.do"}},
-        {"src/lib/x.tar.gz", {"default.tar.gz.do"}, "default.tar.gz.do", "src/lib/x", ".tar.gz",
+        {"src/lib/x.tar.gz",
+         {"default.tar.gz.do"},
+         "default.tar.gz.do",
+         "src/lib/x",
+         ".tar.gz",
          {"a:src/lib/x.tar.gz.do", "a:src/lib/default.tar.gz.do", "a:src/lib/default.gz.do",
           "a:src/lib/default.do", "a:src/x.tar.gz.do", "a:src/default.tar.gz.do",
           "a:src/default.gz.do", "a:src/default.do", "a:x.tar.gz.do", "f:default.tar.gz.do"}},
         {"sub/x.o", {"sub/x.o.do"}, "sub/x.o.do", "sub/x.o", "", {"f:sub/x.o.do"}},
-        {"a//b.c", {"default.c.do"}, "default.c.do", "a//b", ".c",
+        {"a//b.c",
+         {"default.c.do"},
+         "default.c.do",
+         "a//b",
+         ".c",
          {"a:a//b.c.do", "a:a//default.c.do", "a:a//default.do", "a:a/b.c.do", "a:a/default.c.do",
           "a:a/default.do", "a:b.c.do", "f:default.c.do"}},
     };
@@ -116,8 +148,9 @@ TEST(FindScript, ParentDirectoryLevelEndsAtTheCurrentDirectory) {
     const search_outcome upper = run_search("../x.c");
     EXPECT_EQ(upper.script, "default.do");
     EXPECT_EQ(upper.argument1, "../x.c");
-    EXPECT_EQ(upper.records, (std::vector<std::string>{"a:../x.c.do", "a:../default.c.do", "a:../default.do",
-                                                       "a:x.c.do", "a:default.c.do", "f:default.do"}));
+    EXPECT_EQ(upper.records,
+              (std::vector<std::string>{"a:../x.c.do", "a:../default.c.do", "a:../default.do",
+                                        "a:x.c.do", "a:default.c.do", "f:default.do"}));
 }
 
 TEST(FindScript, AbsoluteTargetsClimbToTheRoot) {
@@ -128,7 +161,8 @@ TEST(FindScript, AbsoluteTargetsClimbToTheRoot) {
     EXPECT_EQ(outcome.script, root + "default.txt.do");
     EXPECT_EQ(outcome.argument1, root + "sub/out");
     EXPECT_EQ(outcome.records,
-              (std::vector<std::string>{"a:" + root + "sub/out.txt.do", "a:" + root + "sub/default.txt.do",
+              (std::vector<std::string>{"a:" + root + "sub/out.txt.do",
+                                        "a:" + root + "sub/default.txt.do",
                                         "a:" + root + "sub/default.do", "a:" + root + "out.txt.do",
                                         "f:" + root + "default.txt.do"}));
 }
@@ -137,8 +171,9 @@ TEST(FindScript, NoScriptAnywhereRecordsEveryCandidate) {
     const search_outcome relative = search_among("a/b.c", {});
     EXPECT_FALSE(relative.found);
     EXPECT_EQ(relative.script, "default.do");  // the last candidate tried
-    EXPECT_EQ(relative.records, (std::vector<std::string>{"a:a/b.c.do", "a:a/default.c.do", "a:a/default.do",
-                                                          "a:b.c.do", "a:default.c.do", "a:default.do"}));
+    EXPECT_EQ(relative.records,
+              (std::vector<std::string>{"a:a/b.c.do", "a:a/default.c.do", "a:a/default.do",
+                                        "a:b.c.do", "a:default.c.do", "a:default.do"}));
     EXPECT_EQ(relative.log,
               "ombu: ERROR: a/b.c: Cannot find .do file to use.\n"
               "ombu: INFO: a/b.c: No file of this name exists either: is the name misspelt?\n");
@@ -146,13 +181,13 @@ TEST(FindScript, NoScriptAnywhereRecordsEveryCandidate) {
     // An absolute name gives up after "/".
     const search_outcome absolute = search_among("/no-such-directory-of-ombu/out", {});
     EXPECT_FALSE(absolute.found);
-    EXPECT_EQ(absolute.records,
-              (std::vector<std::string>{"a:/no-such-directory-of-ombu/out.do",
-                                        "a:/no-such-directory-of-ombu/default.do", "a:/out.do",
-                                        "a:/default.do"}));
+    EXPECT_EQ(absolute.records, (std::vector<std::string>{"a:/no-such-directory-of-ombu/out.do",
+                                                          "a:/no-such-directory-of-ombu/default.do",
+                                                          "a:/out.do", "a:/default.do"}));
     EXPECT_EQ(absolute.log,
               "ombu: ERROR: /no-such-directory-of-ombu/out: Cannot find .do file to use.\n"
-              "ombu: INFO: /no-such-directory-of-ombu/out: No file of this name exists either: is the name misspelt?\n");
+              "ombu: INFO: /no-such-directory-of-ombu/out: No file of this name exists either: is "
+              "the name misspelt?\n");
 }
 
 TEST(FindScript, ExistenceFollowsSymbolicLinks) {

@@ -100,7 +100,9 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
         std::vector<std::string> records;
     } cases[] = {
         {"hello", "hello.do", {"hello.do", "hello", "", "hello.doing"}, {"f:hello.do"}},
-        {"sub/x.o", "default.o.do", {"default.o.do", "sub/x", ".o", "sub/x.o.doing"},
+        {"sub/x.o",
+         "default.o.do",
+         {"default.o.do", "sub/x", ".o", "sub/x.o.doing"},
          {"a:sub/x.o.do", "a:sub/default.o.do", "a:sub/default.do", "a:x.o.do", "f:default.o.do"}},
     };
     for (const auto& c : cases) {
@@ -120,21 +122,23 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
         // Exactly one OMBUFLAGS entry, the new one, last; the held locks before it.
         const auto environment = lines_of(file_text("env.txt"));
         ASSERT_GE(environment.size(), 2u);
-        const auto flags_entries = std::count_if(environment.begin(), environment.end(), [](const auto& e) {
-            return e.starts_with("OMBUFLAGS=");
-        });
+        const auto flags_entries =
+            std::count_if(environment.begin(), environment.end(),
+                          [](const auto& e) { return e.starts_with("OMBUFLAGS="); });
         EXPECT_EQ(flags_entries, 1);
         const std::string& flags = environment.back();
         ASSERT_TRUE(flags.starts_with("OMBUFLAGS= --ombuparent-fd=")) << flags;
         const std::string pending_fd = flags.substr(flags.rfind('=') + 1);
         EXPECT_EQ(flags, ombuflags_entry(std::stoi(pending_fd)));
-        EXPECT_EQ(environment[environment.size() - 2], held_locks_entry(job.lock_id, job.lock_name));
+        EXPECT_EQ(environment[environment.size() - 2],
+                  held_locks_entry(job.lock_id, job.lock_name));
         EXPECT_EQ(std::count(environment.begin(), environment.end(), "MAKEFLAGS=-k"), 1);
 
         // The script holds the pending file under that number, and no lock.
         const std::string descriptors = file_text("fds.txt");
-        EXPECT_NE(descriptors.find(pending_fd + " " + scratch_.path() + "/" + job.pending_name + "\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            descriptors.find(pending_fd + " " + scratch_.path() + "/" + job.pending_name + "\n"),
+            std::string::npos)
             << descriptors;
         EXPECT_EQ(descriptors.find(".prereqs.lock"), std::string::npos) << descriptors;
         // ... and the launching process does not keep it.
@@ -155,10 +159,12 @@ TEST(OmbuflagsEntry, FlagsInOrderThenParentThenJobServer) {
         const char* entry;
     } cases[] = {
         {false, false, false, false, -1, -1, "OMBUFLAGS= --ombuparent-fd=7"},
-        {false, true, false, true, 3, 4, "OMBUFLAGS= --debug --verbose --ombuparent-fd=7 --jobserver-fds=3,4"},
+        {false, true, false, true, 3, 4,
+         "OMBUFLAGS= --debug --verbose --ombuparent-fd=7 --jobserver-fds=3,4"},
         {true, true, true, true, 5, -1,
          "OMBUFLAGS= --keep-going --debug --silent --verbose --ombuparent-fd=7 --jobserver-fds=5"},
-        {true, false, true, false, 6, 6, "OMBUFLAGS= --keep-going --silent --ombuparent-fd=7 --jobserver-fds=6,6"},
+        {true, false, true, false, 6, 6,
+         "OMBUFLAGS= --keep-going --silent --ombuparent-fd=7 --jobserver-fds=6,6"},
     };
     for (const auto& c : cases) {
         keep_going_flag = c.keep_going;

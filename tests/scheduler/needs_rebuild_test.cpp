@@ -185,10 +185,11 @@ TEST_F(NeedsRebuild, ARecordFromTheSecondItWasWrittenIsJudgedByContents) {
             },
             true);
         EXPECT_EQ(result.decision, c.decision) << c.written_at;
-        const std::string reason = c.decision == rebuild
-                                       ? "ombu: INFO: t needs rebuilding because p has changed hash "
-                                         "value from " + other_hash + " to " + empty_hash + ".\n"
-                                       : "";
+        const std::string reason =
+            c.decision == rebuild ? "ombu: INFO: t needs rebuilding because p has changed hash "
+                                    "value from " +
+                                        other_hash + " to " + empty_hash + ".\n"
+                                  : "";
         EXPECT_EQ(result.log, reason) << c.written_at;
     }
 }

@@ -50,7 +50,8 @@ private:
     std::string path_;
 };
 
-inline void put_file(const std::string& path, const std::string& content = "", unsigned mode = 0644) {
+inline void put_file(const std::string& path, const std::string& content = "",
+                     unsigned mode = 0644) {
     const std::filesystem::path file(path);
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
