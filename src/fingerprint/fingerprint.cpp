@@ -74,10 +74,15 @@ fingerprint fingerprint_of_status(const std::string& name, const struct stat& st
 }
 
 const fingerprint& fingerprint_cache::lookup(const std::string& name, const fingerprint* previous) {
-    auto found = entries_.find(name);
-    if (found == entries_.end())
-        found = entries_.emplace(name, make_fingerprint(name, previous)).first;
-    return found->second;
+    auto [found, inserted] = entries_.try_emplace(name);
+    entry& cached = found->second;
+    const bool lends_again = previous != nullptr && previous->timestamp == cached.print.timestamp;
+    if (inserted || (cached.lent && !lends_again)) {
+        cached.print = make_fingerprint(name, previous);
+        cached.lent = previous != nullptr && cached.print.type == regular_file &&
+                      previous->timestamp == cached.print.timestamp;
+    }
+    return cached.print;
 }
 
 void fingerprint_cache::forget(const std::string& name) { entries_.erase(name); }

@@ -36,16 +36,29 @@ fingerprint fingerprint_of_status(const std::string& name, const struct stat& st
 class fingerprint_cache {
 public:
     // The cached fingerprint of name; made (with previous) on the first lookup.
-    // The reference stays valid until the name is forgotten.
+    // A hash lent by a previous record answers only a caller that lends the
+    // same time again (it compares times alone); any other lookup takes the
+    // fingerprint afresh, once, and from then on every caller gets that one.
+    // The reference stays valid until the name is forgotten; a lent entry's
+    // contents are replaced in place when it is taken afresh.
     const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr);
     void forget(const std::string& name);
-    bool contains(const std::string& name) const { return entries_.count(name) != 0; }
+    // True when name's entry holds a fingerprint taken from the file itself,
+    // which every later lookup returns.
+    bool holds_taken(const std::string& name) const {
+        const auto found = entries_.find(name);
+        return found != entries_.end() && !found->second.lent;
+    }
 
 private:
+    struct entry {
+        fingerprint print;
+        bool lent = false;  // the hash came from a previous record, not from the file
+    };
     // Hashed: a large build looks names up thousands of times, and an ordered
     // map compared each name with a dozen others. References to elements stay
     // valid when the table grows.
-    std::unordered_map<std::string, fingerprint> entries_;
+    std::unordered_map<std::string, entry> entries_;
 };
 
 // The one cache of this process.

@@ -245,7 +245,7 @@ bool prerequisites_current(const char* program_name, const char* target,
         const fingerprint* previous =
             record.print.type == regular_file && trust_time ? &record.print : nullptr;
         // Only a hash taken now, after the settling moment, can settle a record.
-        const bool fresh = !process_fingerprints().contains(record.name);
+        const bool fresh = !process_fingerprints().holds_taken(record.name);
         const fingerprint& present = process_fingerprints().lookup(record.name, previous);
         const difference found = compare(record.print, present, trust_time);
         if (settle.possible && needs_contents(record, reading)) {

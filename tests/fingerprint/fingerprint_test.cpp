@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/scratch.hpp"
 #include "support/unprivileged.hpp"
@@ -165,6 +166,39 @@ TEST_F(FingerprintTest, CacheKeepsTheFirstFingerprintUntilForgotten) {
     const fingerprint& fresh = cache.lookup("file", &other);
     EXPECT_EQ(fresh.timestamp, 9001);
     EXPECT_EQ(fresh.hash, zero_hash);  // taken from previous: the time agrees
+}
+
+// A lent hash proves nothing about the file's contents: it may answer only a
+// caller that lends the same time again. A caller that compares contents (no
+// previous: recording, or a record not trusted by its time), or a previous of
+// another time, gets the file's own hash, and so does everyone after it.
+TEST_F(FingerprintTest, ALentHashAnswersOnlyACallerLendingTheSameTime) {
+    const fingerprint lent_time{regular_file, 9000, zero_hash};
+    const fingerprint other_time{regular_file, 8000, zero_hash};
+    struct step {
+        const fingerprint* previous;
+        bool hashed;  // the answer is the file's own digest
+    };
+    const struct {
+        const char* name;
+        std::vector<step> steps;
+    } cases[] = {
+        {"same time again", {{&lent_time, false}, {&lent_time, false}}},
+        {"no previous", {{&lent_time, false}, {nullptr, true}, {&lent_time, true}}},
+        {"another time", {{&lent_time, false}, {&other_time, true}, {&lent_time, true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fingerprint_cache cache;
+        write_file("file", "contents");
+        set_mtime("file", 9000);
+        for (const step& s : c.steps) {
+            const fingerprint& print = cache.lookup("file", s.previous);
+            EXPECT_EQ(print.timestamp, 9000);
+            EXPECT_EQ(print.hash, s.hashed ? digest_of("contents") : zero_hash);
+            EXPECT_EQ(cache.holds_taken("file"), s.hashed);
+        }
+    }
 }
 
 }  // namespace

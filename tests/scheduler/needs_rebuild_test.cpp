@@ -225,6 +225,27 @@ TEST_F(NeedsRebuild, ARecordConfirmedByItsContentsSettles) {
     process_fingerprints().forget("p");
 }
 
+// Two targets of one process record p with the same hash and time. The first
+// trusts the time (its records are from a later second) and lends that hash;
+// the second, whose records are from p's own second, must judge p by what it
+// holds now, not by the hash the first lent.
+TEST_F(NeedsRebuild, AHashLentToOneTargetIsNotTheContentsForAnother) {
+    scratch_directory scratch;
+    process_fingerprints().forget("p");
+    const std::string f_empty = "f" + empty_hash + " 3e8 p\n";  // recorded at 1000, empty
+    put_file("p", "changed, its time set back");
+    set_mtime("p", 1000);
+    put_file("t", "built");
+    put_file(".ombu/t.prereqs", f_empty);
+    set_mtime(".ombu/t.prereqs", 1001);
+    put_file("u", "built");
+    put_file(".ombu/u.prereqs", f_empty);
+    set_mtime(".ombu/u.prereqs", 1000);
+    EXPECT_EQ(needs_rebuild(false, "ombu", "t"), up_to_date);
+    EXPECT_EQ(needs_rebuild(false, "ombu", "u"), rebuild);
+    process_fingerprints().forget("p");
+}
+
 TEST_F(NeedsRebuild, TargetMissingOrWithoutPrerequisitesFile) {
     const judging missing = judge([] { put_file(".ombu/t.prereqs"); }, true);
     EXPECT_EQ(missing.decision, rebuild);
