@@ -7,8 +7,8 @@
 
 #include "base/owned_fd.hpp"
 #include "base/process.hpp"
-#include "database/held_locks.hpp"
 #include "jobserver/job_slot.hpp"
+#include "locking/held_locks.hpp"
 #include "runner/file_state.hpp"
 
 namespace ombu {

@@ -19,7 +19,7 @@
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
 #include "database/layout.hpp"
-#include "database/lock_wait.hpp"
+#include "locking/lock_wait.hpp"
 #include "runner/find_script.hpp"
 #include "runner/script_environment.hpp"
 

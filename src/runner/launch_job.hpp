@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "database/held_locks.hpp"
+#include "locking/held_locks.hpp"
 #include "runner/job.hpp"
 
 namespace ombu {

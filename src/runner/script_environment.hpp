@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "database/held_locks.hpp"
+#include "locking/held_locks.hpp"
 
 namespace ombu {
 

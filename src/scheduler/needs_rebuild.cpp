@@ -13,11 +13,11 @@
 #include "base/input_file.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
-#include "database/held_locks.hpp"
 #include "database/layout.hpp"
-#include "database/lock_wait.hpp"
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
+#include "locking/held_locks.hpp"
+#include "locking/lock_wait.hpp"
 #include "scheduler/build_targets.hpp"
 #include "scheduler/commit.hpp"
 

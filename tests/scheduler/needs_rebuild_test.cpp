@@ -13,8 +13,8 @@
 
 #include "base/process.hpp"
 #include "base/settings.hpp"
-#include "database/held_locks.hpp"
 #include "fingerprint/fingerprint.hpp"
+#include "locking/held_locks.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

@@ -1,4 +1,4 @@
-#include "database/held_locks.hpp"
+#include "locking/held_locks.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "database/held_locks.hpp"
+#include "locking/held_locks.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 #include <string>
 
 #include "base/process.hpp"
-#include "database/lock_wait.hpp"
 #include "jobserver/jobserver.hpp"
+#include "locking/lock_wait.hpp"
 #include "support/scratch.hpp"
 
 namespace ombu {

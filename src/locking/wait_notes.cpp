@@ -1,4 +1,4 @@
-#include "database/wait_notes.hpp"
+#include "locking/wait_notes.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "base/process.hpp"
-#include "database/held_locks.hpp"
+#include "locking/held_locks.hpp"
 
 namespace ombu {
 

@@ -1,4 +1,4 @@
-#include "database/lock_wait.hpp"
+#include "locking/lock_wait.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 #include "base/interrupt.hpp"
 #include "base/paths.hpp"
 #include "base/process.hpp"
-#include "database/held_locks.hpp"
-#include "database/wait_notes.hpp"
 #include "jobserver/job_slot.hpp"
+#include "locking/held_locks.hpp"
+#include "locking/wait_notes.hpp"
 
 namespace ombu {
 
