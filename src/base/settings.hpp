@@ -1,6 +1,5 @@
 // Process-wide settings of the build commands. The front end sets them from
-// the options before it dispatches; everything else only reads them (the
-// launcher swaps ombuparent_fd for the duration of a script search).
+// the options before it dispatches; everything else only reads them.
 #pragma once
 
 namespace ombu {

@@ -312,12 +312,12 @@ void hint_sources_with_scripts(const char* program_name, const std::vector<const
 int dispatch(const char* program_name, const std::vector<const char*>& targets) {
     if (std::strcmp(program_name, "ombu-ifcreate") == 0) {
         if (!all_recordable(program_name, targets)) return 1;
-        return record_absent_prerequisites(program_name, targets) ? 0 : 1;
+        return record_absent_prerequisites(program_name, ombuparent_fd, targets) ? 0 : 1;
     }
     if (std::strcmp(program_name, "ombu-ifchange") == 0) {
         if (!all_recordable(program_name, targets)) return 1;
         if (!build_targets(false, program_name, targets)) return 1;
-        return record_prerequisites(program_name, targets) ? 0 : 1;
+        return record_prerequisites(program_name, ombuparent_fd, targets) ? 0 : 1;
     }
     if (std::strcmp(program_name, "ombu") == 0) {
         // The script search records names made from the targets' names.

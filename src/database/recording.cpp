@@ -22,10 +22,10 @@ void report_system_error(const char* program_name, int error) {
 
 // Hands the records of one call to the system in a single write, so that they
 // stand together in a file that other processes append to at the same time.
-bool write_records(const char* program_name, const std::string& records) {
+bool write_records(const char* program_name, int pending_fd, const std::string& records) {
     ssize_t written;
     do {
-        written = write(ombuparent_fd, records.data(), records.size());
+        written = write(pending_fd, records.data(), records.size());
     } while (written < 0 && errno == EINTR);
     if (written < 0) {
         report_system_error(program_name, errno);
@@ -40,8 +40,9 @@ bool write_records(const char* program_name, const std::string& records) {
 
 }  // namespace
 
-bool record_prerequisites(const char* program_name, const std::vector<const char*>& names) {
-    if (ombuparent_fd == -1) {
+bool record_prerequisites(const char* program_name, int pending_fd,
+                          const std::vector<const char*>& names) {
+    if (pending_fd == -1) {
         diagnostic_prefix(program_name, "ERROR") << "Not invoked within a .do script.\n";
         return false;
     }
@@ -60,10 +61,11 @@ bool record_prerequisites(const char* program_name, const std::vector<const char
             return false;
         }
     }
-    return write_records(program_name, records.str());
+    return write_records(program_name, pending_fd, records.str());
 }
 
-bool record_absent_prerequisites(const char* program_name, const std::vector<const char*>& names) {
+bool record_absent_prerequisites(const char* program_name, int pending_fd,
+                                 const std::vector<const char*>& names) {
     bool any_exists = false;
     for (const char* name : names) {
         if (access(name, F_OK) == 0) {
@@ -72,7 +74,7 @@ bool record_absent_prerequisites(const char* program_name, const std::vector<con
         }
     }
     if (any_exists) return false;
-    return record_prerequisites(program_name, names);
+    return record_prerequisites(program_name, pending_fd, names);
 }
 
 const char* unrecordable_reason(const char* name) {

@@ -1,5 +1,6 @@
-// Recording, from the commands that a running script starts, of the script's
-// target's prerequisites into its pending prerequisites file (ombuparent_fd).
+// Recording of a target's prerequisites into its pending prerequisites file
+// (pending_fd): by the commands that its running script starts, into the file
+// they were handed, and by the script search, into the job's own file.
 #pragma once
 
 #include <vector>
@@ -7,10 +8,13 @@
 namespace ombu {
 
 // Appends one record per name, with its present fingerprint, in one write.
-bool record_prerequisites(const char* program_name, const std::vector<const char*>& names);
+// pending_fd -1: not called within a script; an error.
+bool record_prerequisites(const char* program_name, int pending_fd,
+                          const std::vector<const char*>& names);
 
 // Refuses names that exist; otherwise records them all (normally as absent).
-bool record_absent_prerequisites(const char* program_name, const std::vector<const char*>& names);
+bool record_absent_prerequisites(const char* program_name, int pending_fd,
+                                 const std::vector<const char*>& names);
 
 // Why a name cannot be stored in a record and read back as itself, or null
 // when it can.

@@ -13,10 +13,10 @@ namespace {
 // Tries one candidate: stores it as the job's script and, when it does not
 // exist, records that it must stay absent. The recording's result does not
 // matter to the search.
-bool candidate_exists(const char* program_name, Job& job, std::string candidate) {
+bool candidate_exists(const char* program_name, int pending_fd, Job& job, std::string candidate) {
     job.script = std::move(candidate);
     if (access(job.script.c_str(), F_OK) == 0) return true;
-    record_absent_prerequisites(program_name, {job.script.c_str()});
+    record_absent_prerequisites(program_name, pending_fd, {job.script.c_str()});
     return false;
 }
 
@@ -29,9 +29,9 @@ std::string parent_search_directory(const std::string& directory) {
 
 // Searches one directory: the target's own script, then the default scripts
 // from the longest extension down to default.do.
-bool search_level(const char* program_name, Job& job, const std::string& directory,
+bool search_level(const char* program_name, int pending_fd, Job& job, const std::string& directory,
                   const std::string& base, script_match& match) {
-    if (candidate_exists(program_name, job, directory + base + ".do")) {
+    if (candidate_exists(program_name, pending_fd, job, directory + base + ".do")) {
         match.stem = base;
         match.extension.clear();
         return true;
@@ -41,7 +41,8 @@ bool search_level(const char* program_name, Job& job, const std::string& directo
     for (;;) {
         match.stem = base.substr(0, position);
         match.extension = base.substr(position);
-        if (candidate_exists(program_name, job, directory + "default" + match.extension + ".do")) {
+        if (candidate_exists(program_name, pending_fd, job,
+                             directory + "default" + match.extension + ".do")) {
             return true;
         }
         if (match.extension.empty()) return false;
@@ -52,7 +53,7 @@ bool search_level(const char* program_name, Job& job, const std::string& directo
 
 }  // namespace
 
-bool find_script(const char* program_name, Job& job, script_match& match) {
+bool find_script(const char* program_name, Job& job, script_match& match, int pending_fd) {
     const std::string name = job.name;
     const auto slash = name.rfind('/');
     const auto base_start = slash == std::string::npos ? 0 : slash + 1;
@@ -60,7 +61,7 @@ bool find_script(const char* program_name, Job& job, script_match& match) {
     match.directory_prefix = name.substr(0, base_start);
 
     std::string directory = match.directory_prefix;
-    while (!search_level(program_name, job, directory, base, match)) {
+    while (!search_level(program_name, pending_fd, job, directory, base, match)) {
         // Relative names stop at the current directory, absolute ones at "/".
         if (directory.size() < 2) {
             diagnostic_prefix(program_name, "ERROR") << name << ": Cannot find .do file to use.\n";
@@ -69,7 +70,7 @@ bool find_script(const char* program_name, Job& job, script_match& match) {
         }
         directory = parent_search_directory(directory);
     }
-    record_prerequisites(program_name, {job.script.c_str()});
+    record_prerequisites(program_name, pending_fd, {job.script.c_str()});
     return true;
 }
 

@@ -13,8 +13,8 @@ struct script_match {
 };
 
 // Finds the .do script of job.name (stored in job.script) and records the
-// search into ombuparent_fd: absent records for the candidates that were not
+// search into pending_fd: absent records for the candidates that were not
 // there, the fingerprint of the one found.
-bool find_script(const char* program_name, Job& job, script_match& match);
+bool find_script(const char* program_name, Job& job, script_match& match, int pending_fd);
 
 }  // namespace ombu

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "base/owned_fd.hpp"
 #include "base/process.hpp"
 #include "jobserver/job_slot.hpp"
 #include "locking/held_locks.hpp"
+#include "locking/target_lock.hpp"
 #include "runner/file_state.hpp"
 
 namespace ombu {
@@ -27,7 +27,7 @@ public:
     std::string prerequisites_name;  // ".ombu/" + target + ".prereqs"
     std::string pending_name;        // prerequisites_name + ".build"
     std::string lock_name;           // prerequisites_name + ".lock"
-    owned_fd lock_fd;                // holds the exclusive lock while the job runs
+    target_lock lock;                // the exclusive lock, held while the script runs
     job_slot slot;                   // the slot its running script uses
     bool lock_known = false;         // lock_id is set: the launch opened the lock file
     lock_identity lock_id;

@@ -135,7 +135,6 @@ bool start_job(job_loop& loop, job_slot slot) {
             if (job.pid == -1) {
                 diagnostic_prefix(loop.program_name, "ERROR")
                     << job.script << ": " << std::strerror(fork_error) << '\n';
-                job.lock_fd.reset();  // as after a failed launch
                 loop.result = false;
             } else {
                 job.slot = std::move(slot);

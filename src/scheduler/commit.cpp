@@ -50,9 +50,10 @@ void report_failure(const char* program_name, const std::string& subject, const 
     diagnostic_prefix(program_name, "ERROR") << subject << what << std::strerror(error) << '\n';
 }
 
-// What every ending of a job does last: the lock released, the slot given back.
+// What every ending of a job does last: the job lets go of its lock (the
+// value it held goes) and gives its slot back.
 void release_job(Job& job) {
-    job.lock_fd.reset();
+    job.lock = target_lock();
     job.slot.vacate();
 }
 

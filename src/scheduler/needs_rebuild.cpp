@@ -17,7 +17,7 @@
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
 #include "locking/held_locks.hpp"
-#include "locking/lock_wait.hpp"
+#include "locking/target_lock.hpp"
 #include "scheduler/build_targets.hpp"
 #include "scheduler/commit.hpp"
 
@@ -44,49 +44,29 @@ bool vanished_input(const std::string& name) {
 }
 
 // One reading of a target's prerequisites file, under the shared lock of its
-// lock file. The file is closed before the lock, by the destructor at the latest.
+// lock file. The file goes before the lock (members go in reverse order).
 struct prerequisites_reading {
-    int lock_fd = -1;
-    lock_identity lock_id;
+    target_lock lock;
     input_file file;  // close-on-exec: scripts started meanwhile must not inherit it
     // The second in which the records were last written. A recorded time from
     // that second or later does not prove the contents unchanged: the file
     // may have been written again within the same second after it was recorded.
     std::int64_t written_at = 0;
-
-    prerequisites_reading() = default;
-    prerequisites_reading(const prerequisites_reading&) = delete;
-    prerequisites_reading& operator=(const prerequisites_reading&) = delete;
-    ~prerequisites_reading() { close(); }
-
-    void close() {
-        if (file.is_open()) file.close();
-        replace_fd(lock_fd, -1);
-    }
 };
 
-// Opens the lock file (shared lock) and the prerequisites file; nothing when
-// both are open, else the decision that the failure forces.
+// Takes the shared lock and opens the prerequisites file; nothing when both
+// are open, else the decision that the failure forces.
 std::optional<rebuild_decision> open_prerequisites(const char* program_name, const char* target,
                                                    prerequisites_reading& reading) {
-    const int fd = open_lock_file(AT_FDCWD, database_path(target, lock_suffix).c_str());
-    if (fd < 0) return rebuild_decision::rebuild;
-    reading.lock_fd = fd;
-    if (!identity_of(fd, reading.lock_id)) return rebuild_decision::rebuild;
-    // Held by this process's own judging or by an ancestor build: the shared
-    // lock would recurse without end or wait for ever.
-    if (held_upstream(reading.lock_id)) {
-        report_cycle(program_name, target);
-        return rebuild_decision::cycle;
-    }
-    switch (acquire_lock(fd, database_path(target, lock_suffix), false, program_name)) {
-        case lock_wait::locked:
+    const std::string name = target;
+    const std::string lock_name = database_path(target, lock_suffix);
+    switch (
+        take_target_lock(program_name, {.target = name, .lock_name = lock_name}, reading.lock)) {
+        case lock_status::locked:
             break;
-        case lock_wait::cycle:
-            // The lock's holders wait for a lock held upstream of this process.
-            report_cycle(program_name, target);
+        case lock_status::cycle:
             return rebuild_decision::cycle;
-        case lock_wait::failed:
+        default:
             return rebuild_decision::rebuild;
     }
     // The time is the opened file's own: the records and the second they were
@@ -214,7 +194,7 @@ settling begin_settling(const prerequisites_reading& reading,
     settling settle;
     for (const auto& record : records) {
         if (!needs_contents(record, reading)) continue;
-        settle.since = file_system_now(reading.lock_fd);
+        settle.since = file_system_now(reading.lock.fd());
         settle.possible = settle.since.has_value();
         break;
     }
@@ -265,24 +245,17 @@ rebuild_decision decide(bool rebuild) {
     return rebuild ? rebuild_decision::rebuild : rebuild_decision::up_to_date;
 }
 
-}  // namespace
-
-rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
-    if (is_directory_reference(name)) return rebuild_decision::up_to_date;
-    if (is_source_file(name)) return rebuild_decision::up_to_date;
-    if (always) return rebuild_decision::rebuild;
-    if (!exists(name)) {
-        report_missing_target(program_name, name);
-        return rebuild_decision::rebuild;
-    }
-
-    // First reading: the recorded prerequisites that are targets are brought
-    // up to date while the shared lock is held.
+// The first reading: the recorded prerequisites that are targets are brought
+// up to date while the shared lock is held; the reading (file and lock) ends
+// with this call. Nothing when that went well and the records are to be read
+// afresh, else the decision.
+std::optional<rebuild_decision> bring_prerequisites_up_to_date(const char* program_name,
+                                                               const char* name,
+                                                               bool& input_vanished) {
     prerequisites_reading reading;
     std::vector<prerequisite_record> records;
-    if (auto forced = read_prerequisites(program_name, name, reading, records)) return *forced;
+    if (auto forced = read_prerequisites(program_name, name, reading, records)) return forced;
     std::vector<const char*> targets;
-    bool input_vanished = false;
     for (const prerequisite_record& record : records) {
         if (record.print.type == absent || is_source_file(record.name)) continue;
         if (vanished_input(record.name)) {
@@ -302,12 +275,27 @@ rebuild_decision needs_rebuild(bool always, const char* program_name, const char
         const bool current = prerequisites_current(program_name, name, reading, records);
         return decide(input_vanished || !current);
     }
-
-    push_judged_lock(reading.lock_id, database_path(name, lock_suffix));
+    push_judged_lock(reading.lock.identity(), database_path(name, lock_suffix));
     const bool built = build_targets(false, program_name, targets);
     pop_judged_lock();
-    reading.close();
     if (!built) return rebuild_decision::rebuild;
+    return std::nullopt;
+}
+
+}  // namespace
+
+rebuild_decision needs_rebuild(bool always, const char* program_name, const char* name) {
+    if (is_directory_reference(name)) return rebuild_decision::up_to_date;
+    if (is_source_file(name)) return rebuild_decision::up_to_date;
+    if (always) return rebuild_decision::rebuild;
+    if (!exists(name)) {
+        report_missing_target(program_name, name);
+        return rebuild_decision::rebuild;
+    }
+    bool input_vanished = false;
+    if (auto decided = bring_prerequisites_up_to_date(program_name, name, input_vanished)) {
+        return *decided;
+    }
 
     // A nested build may have removed the target, or another process may have
     // rebuilt it and replaced its prerequisites file: read it afresh.

@@ -34,10 +34,10 @@ protected:
         put_file("a", "alpha");
         mkdir("b", 0777);
         pending_fd_ = open("pending", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        ombuparent_fd = pending_fd_;
+        fd_ = pending_fd_;
     }
     void TearDown() override {
-        ombuparent_fd = -1;
+        fd_ = -1;
         debug_flag = false;
         close(pending_fd_);
         // The cache is process-wide; later tests work in other directories.
@@ -48,14 +48,15 @@ protected:
 
     scratch_directory scratch_;
     int pending_fd_ = -1;
+    int fd_ = -1;  // the file recorded into
 };
 
 TEST_F(Recording, OneWriteWithTheRecordsInNameOrder) {
     int sockets[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sockets), 0);
-    ombuparent_fd = sockets[0];
+    fd_ = sockets[0];
 
-    EXPECT_TRUE(record_prerequisites("ombu-ifchange", {"a", "b", "c", "a"}));
+    EXPECT_TRUE(record_prerequisites("ombu-ifchange", fd_, {"a", "b", "c", "a"}));
 
     // A sequenced-packet socket keeps each write call as one message.
     char message[4096];
@@ -71,8 +72,8 @@ TEST_F(Recording, OneWriteWithTheRecordsInNameOrder) {
 }
 
 TEST_F(Recording, AppendsAfterWhatIsThere) {
-    EXPECT_TRUE(record_prerequisites("ombu-ifchange", {"a"}));
-    EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", {"x"}));
+    EXPECT_TRUE(record_prerequisites("ombu-ifchange", fd_, {"a"}));
+    EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", fd_, {"x"}));
     const std::string records = file_text("pending");
     EXPECT_EQ(record_summary(records), (std::vector<std::string>{"f:a", "a:x"}));
     EXPECT_TRUE(records.ends_with("\nax\n")) << records;
@@ -90,8 +91,8 @@ TEST_F(Recording, RecordsTheContentsAsTheyAreNowWhateverTheTargetRecordedBefore)
     set_mtime(".ombu/t.prereqs", std::time(nullptr) + 100000);
     const int fd = open(".ombu/t.prereqs.build", O_WRONLY | O_CREAT | O_TRUNC, 0666);
     ASSERT_GE(fd, 0);
-    ombuparent_fd = fd;
-    const bool recorded = record_prerequisites("ombu-ifchange", {"a"});
+    fd_ = fd;
+    const bool recorded = record_prerequisites("ombu-ifchange", fd_, {"a"});
     close(fd);
     EXPECT_TRUE(recorded);
     const std::string records = file_text(".ombu/t.prereqs.build");
@@ -100,10 +101,10 @@ TEST_F(Recording, RecordsTheContentsAsTheyAreNowWhateverTheTargetRecordedBefore)
 }
 
 TEST_F(Recording, OutsideAScriptNothingIsWritten) {
-    ombuparent_fd = -1;
+    fd_ = -1;
     captured_log log;
-    EXPECT_FALSE(record_prerequisites("ombu-ifchange", {"a"}));
-    EXPECT_FALSE(record_absent_prerequisites("ombu-ifcreate", {"x"}));
+    EXPECT_FALSE(record_prerequisites("ombu-ifchange", fd_, {"a"}));
+    EXPECT_FALSE(record_absent_prerequisites("ombu-ifcreate", fd_, {"x"}));
     EXPECT_EQ(log.str(),
               "ombu-ifchange: ERROR: Not invoked within a .do script.\n"
               "ombu-ifcreate: ERROR: Not invoked within a .do script.\n");
@@ -113,7 +114,7 @@ TEST_F(Recording, OutsideAScriptNothingIsWritten) {
 TEST_F(Recording, ExistingNamesAreRefusedAllAtOnce) {
     put_file("y");
     captured_log log;
-    EXPECT_FALSE(record_absent_prerequisites("ombu-ifcreate", {"x", "y", "b"}));
+    EXPECT_FALSE(record_absent_prerequisites("ombu-ifcreate", fd_, {"x", "y", "b"}));
     EXPECT_EQ(log.str(),
               "ombu-ifcreate: ERROR: y: File/directory exists.\n"
               "ombu-ifcreate: ERROR: b: File/directory exists.\n");
@@ -122,17 +123,17 @@ TEST_F(Recording, ExistingNamesAreRefusedAllAtOnce) {
 
 TEST_F(Recording, DanglingLinkPassesAsAbsentButKeepsItsFingerprint) {
     ASSERT_EQ(symlink("nowhere", "link"), 0);
-    EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", {"link"}));
+    EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", fd_, {"link"}));
     EXPECT_EQ(record_summary(file_text("pending")), std::vector<std::string>{"s:link"});
 }
 
 TEST_F(Recording, FailedWritesAreReported) {
     const int unused = dup(pending_fd_);
     close(unused);
-    ombuparent_fd = unused;
+    fd_ = unused;
     debug_flag = true;
     captured_log log;
-    EXPECT_FALSE(record_prerequisites("ombu-ifchange", {"a", "b"}));
+    EXPECT_FALSE(record_prerequisites("ombu-ifchange", fd_, {"a", "b"}));
     // The trace comes before any fingerprint is taken, so also on failure.
     EXPECT_EQ(log.str(),
               "ombu-ifchange: INFO: RECORD-PREREQUISITES: > a b<\n"
@@ -144,7 +145,7 @@ TEST_F(Recording, PartlyWrittenRecordsAreAFailure) {
     ASSERT_EQ(pipe(pipe_fds), 0);
     ASSERT_GT(fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096), 0);
     fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
-    ombuparent_fd = pipe_fds[1];
+    fd_ = pipe_fds[1];
     // More records than the pipe holds: a non-blocking write stores what fits.
     const std::string long_name(100, 'n');
     std::vector<std::string> names;
@@ -152,7 +153,7 @@ TEST_F(Recording, PartlyWrittenRecordsAreAFailure) {
     std::vector<const char*> pointers;
     for (const auto& name : names) pointers.push_back(name.c_str());
     captured_log log;
-    EXPECT_FALSE(record_prerequisites("ombu-ifchange", pointers));
+    EXPECT_FALSE(record_prerequisites("ombu-ifchange", fd_, pointers));
     EXPECT_EQ(log.str(), "ombu-ifchange: ERROR: Records only partly written.\n");
     close(pipe_fds[0]);
     close(pipe_fds[1]);

@@ -26,17 +26,16 @@ struct search_outcome {
 // Runs the search for target in the current directory, recording into a
 // pending file there.
 search_outcome run_search(const std::string& target) {
-    ombuparent_fd = open("pending", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int pending_fd = open("pending", O_WRONLY | O_CREAT | O_TRUNC, 0666);
     Job job(target.c_str());
     script_match match;
     search_outcome outcome;
     {
         captured_log log;
-        outcome.found = find_script("ombu", job, match);
+        outcome.found = find_script("ombu", job, match, pending_fd);
         outcome.log = log.str();
     }
-    close(ombuparent_fd);
-    ombuparent_fd = -1;
+    close(pending_fd);
     outcome.script = job.script;
     outcome.argument1 = match.directory_prefix + match.stem;
     outcome.argument2 = match.extension;

@@ -18,8 +18,10 @@ TEST(Job, DestructionReleasesAHeldLock) {
     ASSERT_GE(other, 0);
     {
         Job job("t");
-        job.lock_fd.reset(open_locked_exclusive(AT_FDCWD, job.lock_name.c_str()));
-        ASSERT_GE(job.lock_fd.get(), 0);
+        ASSERT_EQ(take_target_lock(
+                      "ombu", {.target = job.target, .lock_name = job.lock_name, .exclusive = true},
+                      job.lock),
+                  lock_status::locked);
         EXPECT_NE(flock(other, LOCK_SH | LOCK_NB), 0);
     }
     EXPECT_EQ(flock(other, LOCK_SH | LOCK_NB), 0);

@@ -145,7 +145,7 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
         EXPECT_EQ(fcntl(std::stoi(pending_fd), F_GETFD), -1);
 
         EXPECT_EQ(record_summary(file_text(job.pending_name)), c.records);
-        ASSERT_GE(job.lock_fd.get(), 0);
+        ASSERT_TRUE(job.lock.held());
         EXPECT_TRUE(job.lock_known);
         EXPECT_TRUE(locked_by_someone_else(job.lock_name));
         EXPECT_EQ(ombuparent_fd, -1);
@@ -227,7 +227,7 @@ TEST_F(Launch, AScriptThatCannotBeExecutedEndsWith255) {
         EXPECT_EQ(status, 255);
         EXPECT_EQ(file_text("child-stderr"), c.message);
         // Lock and pending file stay for the scheduler to finish the job.
-        EXPECT_GE(job.lock_fd.get(), 0);
+        EXPECT_TRUE(job.lock.held());
         EXPECT_EQ(access(job.pending_name.c_str(), F_OK), 0);
     }
 }
@@ -259,7 +259,7 @@ TEST_F(Launch, FailuresBeforeTheStart) {
         EXPECT_EQ(log_, c.log);
         EXPECT_EQ(job.pid, -1);
         // The lock is let go at once: another process may be waiting for it.
-        EXPECT_EQ(job.lock_fd.get(), -1);
+        EXPECT_FALSE(job.lock.held());
         EXPECT_EQ(ombuparent_fd, 42);
     }
     // A failed search leaves no pending file: the name stays no target.
@@ -280,7 +280,7 @@ TEST_F(Launch, AnotherSpellingOfALaunchedTargetIsADuplicate) {
     EXPECT_EQ(launch(second, {first.lock_id}), launch_result::duplicate);
     EXPECT_EQ(log_, "");
     EXPECT_EQ(second.pid, -1);
-    EXPECT_EQ(second.lock_fd.get(), -1);
+    EXPECT_FALSE(second.lock.held());
     EXPECT_TRUE(second.lock_id == first.lock_id);
 }
 
@@ -296,7 +296,7 @@ TEST_F(Launch, ALockHeldUpstreamIsADependencyCycle) {
     EXPECT_EQ(launch(job), launch_result::failed);
     EXPECT_EQ(log_, "ombu: ERROR: foo: Dependency cycle detected.\n");
     EXPECT_EQ(job.pid, -1);
-    EXPECT_EQ(job.lock_fd.get(), -1);
+    EXPECT_FALSE(job.lock.held());
     EXPECT_FALSE(locked_by_someone_else(job.lock_name));
 }
 

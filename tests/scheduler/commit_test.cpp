@@ -56,8 +56,10 @@ void end_job(const ending_case& c) {
     put_file(".ombu/t.prereqs.build", "new");
     c.setup();
     Job job("t");
-    job.lock_fd.reset(open_locked_exclusive(AT_FDCWD, job.lock_name.c_str()));
-    ASSERT_GE(job.lock_fd.get(), 0);
+    ASSERT_EQ(take_target_lock(
+                  "ombu", {.target = job.target, .lock_name = job.lock_name, .exclusive = true},
+                  job.lock),
+              lock_status::locked);
     job.slot = procure_job_slot("ombu");
     ASSERT_TRUE(job.slot.implicit());
     silent_flag = c.silent;
@@ -72,7 +74,7 @@ void end_job(const ending_case& c) {
     EXPECT_EQ(job_files(), c.files) << c.what;
     EXPECT_EQ(log.str(), c.log) << c.what;
     EXPECT_EQ(result, c.result) << c.what;
-    EXPECT_EQ(job.lock_fd.get(), -1) << c.what;
+    EXPECT_FALSE(job.lock.held()) << c.what;
     EXPECT_FALSE(job.slot.held()) << c.what;
     EXPECT_EQ(implicit_job_slots, 1) << c.what;
     // The lock is free for another open file again.
