@@ -17,8 +17,6 @@ namespace ombu {
 
 namespace {
 
-constexpr const char* failed_suffix = ".failed";
-
 std::string build_name;  // empty: no marks are read or written
 
 }  // namespace

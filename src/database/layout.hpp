@@ -16,6 +16,7 @@ inline constexpr const char* lock_suffix = ".prereqs.lock";
 inline constexpr const char* prerequisites_ne_suffix = ".prereqsne";
 inline constexpr const char* pending_ne_suffix = ".prereqsne.build";
 inline constexpr const char* output_suffix = ".doing";
+inline constexpr const char* failed_suffix = ".failed";  // a failure mark
 
 // ".ombu/" + target + suffix.
 std::string database_path(const std::string& target, const char* suffix);

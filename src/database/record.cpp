@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ios>
+#include <utility>
 
 namespace ombu {
 
@@ -156,6 +157,16 @@ void read_record(std::istream& in, fingerprint& print, std::string& name) {
             break;
     }
     read_name(in, name);
+}
+
+bool read_records(std::istream& in, std::vector<prerequisite_record>& records) {
+    while (in.good() && in.peek() != EOF) {
+        prerequisite_record record;
+        read_record(in, record.print, record.name);
+        if (in.fail()) return false;
+        records.push_back(std::move(record));
+    }
+    return !in.bad();
 }
 
 void write_hash(std::ostream& out, const digest& hash) {

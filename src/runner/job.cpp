@@ -10,7 +10,7 @@ Job::Job(const char* name)
       target(name),
       output_name(target + output_suffix),
       prerequisites_name(database_path(target, prerequisites_suffix)),
-      pending_name(prerequisites_name + ".build"),
-      lock_name(prerequisites_name + ".lock") {}
+      pending_name(database_path(target, pending_suffix)),
+      lock_name(database_path(target, lock_suffix)) {}
 
 }  // namespace ombu

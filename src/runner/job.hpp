@@ -23,13 +23,13 @@ public:
     const char* name;                // the caller's name; outlives the job
     std::string script;              // the .do script found by the launch
     std::string target;              // copy of name
-    std::string output_name;         // target + ".doing"
-    std::string prerequisites_name;  // ".ombu/" + target + ".prereqs"
-    std::string pending_name;        // prerequisites_name + ".build"
-    std::string lock_name;           // prerequisites_name + ".lock"
-    target_lock lock;                // the exclusive lock, held while the script runs
-    job_slot slot;                   // the slot its running script uses
-    bool lock_known = false;         // lock_id is set: the launch opened the lock file
+    std::string output_name;         // target + output_suffix
+    std::string prerequisites_name;  // the names of database/layout.hpp
+    std::string pending_name;
+    std::string lock_name;
+    target_lock lock;         // the exclusive lock, held while the script runs
+    job_slot slot;            // the slot its running script uses
+    bool lock_known = false;  // lock_id is set: the launch opened the lock file
     lock_identity lock_id;
     file_state target_before;  // the target as the launch found it
     // The prerequisites file seen when the target was judged out of date, for

@@ -12,22 +12,12 @@
 namespace ombu {
 namespace {
 
-struct record {
-    std::string name;
-    fingerprint print;
-};
-
-// Reads records the way the build does: while the next character is not end
-// of file. failed tells whether the stream ended in failure.
-std::vector<record> read_all(const std::string& text, bool& failed) {
+// Reads records the way the build does. failed: the reader found a
+// malformed record (or the stream failed).
+std::vector<prerequisite_record> read_all(const std::string& text, bool& failed) {
     std::istringstream in(text);
-    std::vector<record> records;
-    while (in.peek() != EOF) {
-        record r;
-        read_record(in, r.print, r.name);
-        records.push_back(r);
-    }
-    failed = in.fail();
+    std::vector<prerequisite_record> records;
+    failed = !read_records(in, records);
     return records;
 }
 
@@ -158,8 +148,8 @@ TEST(Record, ReaderTolerance) {
     EXPECT_EQ(records[1].name, "other");
 }
 
-// Which names are read from a file, and whether the stream then reports a
-// malformed file. A malformed line is the last one read.
+// Which names are read from a file before a malformed line, and whether the
+// reader then reports the file malformed.
 TEST(Record, WhereReadingStops) {
     const std::string hash64 = counting_hex;
     struct stop_case {
@@ -172,16 +162,16 @@ TEST(Record, WhereReadingStops) {
         {"empty file", "", {}, false},
         {"no final line feed", "aone\nd1a two", {"one", "two"}, false},
         {"no final line feed after a name of spaces", "s1 a b ", {"a b "}, false},
-        {"line starting with a space", "aone\n atwo\nathree\n", {"one", ""}, true},
-        {"line starting with a tab", "\tatwo\n", {""}, true},
-        {"line starting with a backspace", "aone\n\batwo\n", {"one", ""}, true},
-        {"line starting with a carriage return", "\rathree\n", {""}, true},
-        {"empty line", "aone\n\nathree\n", {"one", ""}, true},
-        {"missing time", "aone\nd name\nathree\n", {"one", ""}, true},
-        {"time out of range", "d8000000000000000 big\nathree\n", {""}, true},
-        {"negative time out of range", "s-8000000000000001 big\n", {""}, true},
-        {"hash cut short", "f" + hash64.substr(0, 40), {""}, true},
-        {"time cut short", "f" + hash64, {""}, true},
+        {"line starting with a space", "aone\n atwo\nathree\n", {"one"}, true},
+        {"line starting with a tab", "\tatwo\n", {}, true},
+        {"line starting with a backspace", "aone\n\batwo\n", {"one"}, true},
+        {"line starting with a carriage return", "\rathree\n", {}, true},
+        {"empty line", "aone\n\nathree\n", {"one"}, true},
+        {"missing time", "aone\nd name\nathree\n", {"one"}, true},
+        {"time out of range", "d8000000000000000 big\nathree\n", {}, true},
+        {"negative time out of range", "s-8000000000000001 big\n", {}, true},
+        {"hash cut short", "f" + hash64.substr(0, 40), {}, true},
+        {"time cut short", "f" + hash64, {}, true},
     };
     for (const auto& c : cases) {
         bool failed = false;
@@ -191,6 +181,20 @@ TEST(Record, WhereReadingStops) {
         EXPECT_EQ(names, c.names) << c.what;
         EXPECT_EQ(failed, c.failed) << c.what;
     }
+}
+
+// A record's fields that its form does not carry start afresh for each record:
+// an absent record after a directory's has no time, a directory's after a
+// file's no hash.
+TEST(Record, NothingOfOneRecordLeaksIntoTheNext) {
+    bool failed = true;
+    const auto records = read_all("f" + counting_hex + " 1a file\nd2b dir\naname\n", failed);
+    EXPECT_FALSE(failed);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].print.type, directory);
+    EXPECT_EQ(records[1].print.hash, fingerprint{}.hash);
+    EXPECT_EQ(records[2].print.type, absent);
+    EXPECT_EQ(records[2].print.timestamp, fingerprint{}.timestamp);
 }
 
 TEST(Record, WriteHashShowsTheRecordDigitsAndResetsTheStream) {

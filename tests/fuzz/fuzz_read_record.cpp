@@ -1,13 +1,13 @@
-// The record reader over arbitrary file contents, read the way a target's
-// prerequisites file is read. Beyond not crashing: every record read makes
-// progress, and one read whole, with a name that a record can carry, reads
-// back as itself once written.
+// The reader of a prerequisites file over arbitrary contents. Beyond not
+// crashing: every record read makes progress, and one read whole, with a name
+// that a record can carry, reads back as itself once written, alone.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "database/record.hpp"
 #include "database/recording.hpp"
@@ -28,13 +28,12 @@ bool same(const fingerprint& a, const fingerprint& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    while (in.good() && in.peek() != EOF) {
-        const auto before = in.tellg();
-        ombu::fingerprint print;
-        std::string name;
-        ombu::read_record(in, print, name);
-        if (in.fail()) break;
-        fuzz::require(in.tellg() == -1 || in.tellg() > before);
+    std::vector<ombu::prerequisite_record> records;
+    ombu::read_records(in, records);
+    // Every record read consumed at least its tag.
+    fuzz::require(records.size() <= size);
+    for (const auto& record : records) {
+        const auto& [print, name] = record;
         fuzz::require(print.type >= ombu::absent && print.type <= ombu::regular_file);
         if (name.find('\0') != std::string::npos ||
             ombu::unrecordable_reason(name.c_str()) != nullptr) {
@@ -43,11 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ostringstream written;
         ombu::write_record(written, name, print);
         std::istringstream back(written.str());
-        ombu::fingerprint print_again;
-        std::string name_again;
-        ombu::read_record(back, print_again, name_again);
-        fuzz::require(!back.fail() && name_again == name && ombu::same(print, print_again));
-        fuzz::require(back.peek() == EOF);
+        std::vector<ombu::prerequisite_record> again;
+        fuzz::require(ombu::read_records(back, again) && again.size() == 1);
+        fuzz::require(again[0].name == name && ombu::same(print, again[0].print));
     }
     return 0;
 }

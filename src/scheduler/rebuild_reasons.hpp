@@ -1,0 +1,23 @@
+// Why a target needs rebuilding: what differs between a recorded fingerprint
+// and the present one, and the texts of the verbose flag that say so.
+#pragma once
+
+#include "database/record.hpp"
+#include "fingerprint/fingerprint.hpp"
+
+namespace ombu {
+
+enum class difference { none, vanished, changed_type, changed_timestamp, changed_hash };
+
+// trust_time: an equal modification time means unchanged contents.
+difference compare(const fingerprint& recorded, const fingerprint& present, bool trust_time);
+
+// "<target> needs rebuilding because it does not exist.", with the verbose flag.
+void report_missing_target(const char* program_name, const char* target);
+
+// "<target> needs rebuilding because <name> ..." for a difference found.
+void report_difference(const char* program_name, const char* target,
+                       const prerequisite_record& record, const fingerprint& present,
+                       difference found);
+
+}  // namespace ombu
