@@ -19,7 +19,7 @@ int implicit_job_slots = 1;
 
 namespace {
 
-bool implicit_lent = false;
+bool implicit_given_back = false;
 
 void trace(const char* program_name, const char* text) {
     if (debug_flag) diagnostic_prefix(program_name, "INFO") << text << '\n';
@@ -49,14 +49,14 @@ job_slot::job_slot(job_slot&& other) noexcept
 
 job_slot& job_slot::operator=(job_slot&& other) noexcept {
     if (this != &other) {
-        vacate();
+        give_back();
         kind = std::exchange(other.kind, kind_t::none);
         program_name = other.program_name;
     }
     return *this;
 }
 
-void job_slot::vacate() {
+void job_slot::give_back() {
     const kind_t held = std::exchange(kind, kind_t::none);
     switch (held) {
         case kind_t::none:
@@ -66,10 +66,10 @@ void job_slot::vacate() {
             trace(program_name, "Vacated implicit job slot that is this process itself.");
             return;
         case kind_t::token:
-            // A job of this process ended while the implicit slot is lent: its
+            // A job of this process ended while the implicit slot is given back: its
             // token stands for the implicit slot from now on.
-            if (implicit_lent) {
-                implicit_lent = false;
+            if (implicit_given_back) {
+                implicit_given_back = false;
                 trace(program_name, "Took back the lent job slot from an ended job.");
                 return;
             }
@@ -79,8 +79,8 @@ void job_slot::vacate() {
     }
 }
 
-job_slot procure_job_slot(const char* program_name) {
-    if (implicit_job_slots != 0 && !implicit_lent) {
+job_slot take_job_slot(const char* program_name) {
+    if (implicit_job_slots != 0 && !implicit_given_back) {
         implicit_job_slots = 0;
         trace(program_name, "Procured implicit job slot that is this process itself.");
         return job_slot(job_slot::kind_t::implicit, program_name);
@@ -97,23 +97,23 @@ job_slot procure_job_slot(const char* program_name) {
     return job_slot(job_slot::kind_t::token, program_name);
 }
 
-bool lend_implicit_slot(const char* program_name) {
-    if (implicit_lent || jobserver_fds[0] == -1 || jobserver_fds[1] == -1) return false;
+bool give_back_implicit_slot(const char* program_name) {
+    if (implicit_given_back || jobserver_fds[0] == -1 || jobserver_fds[1] == -1) return false;
     if (!put_token()) return false;
-    implicit_lent = true;
+    implicit_given_back = true;
     trace(program_name, "Lent the implicit job slot to the jobserver while waiting.");
     return true;
 }
 
-bool implicit_slot_lent() { return implicit_lent; }
+bool implicit_slot_given_back() { return implicit_given_back; }
 
-bool reclaim_implicit_slot(const char* program_name) {
-    if (!implicit_lent) return true;
+bool take_back_implicit_slot(const char* program_name) {
+    if (!implicit_given_back) return true;
     for (;;) {
         if (take_token_within(100, true)) break;
         if (interrupt_signal() != 0 || build_gone()) {
             // The other processes of the build are stopping too and give
-            // their slots back: a second more, then the slot is left lent.
+            // their slots back: a second more, then the slot is left given back.
             bool taken = false;
             for (int tries = 0; tries < 10 && !taken; ++tries)
                 taken = take_token_within(100, false);
@@ -121,7 +121,7 @@ bool reclaim_implicit_slot(const char* program_name) {
             break;
         }
     }
-    implicit_lent = false;
+    implicit_given_back = false;
     trace(program_name, "Took back the lent job slot.");
     return true;
 }

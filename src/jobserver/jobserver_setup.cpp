@@ -169,7 +169,7 @@ void audit_jobserver(const char* program_name, bool interrupted) {
     if (expected_tokens < 0) return;
     long found = tokens_in_pipe();
     if (!interrupted && found == expected_tokens) return;
-    // Tokens still out come back, and lent slots are taken back, as the last
+    // Tokens still out come back, and implicit slots given back are taken back, as the last
     // processes of the build end; after an interrupt they are still stopping.
     for (int waited_ms = 0; waited_ms < (interrupted ? 1500 : 200); waited_ms += 5) {
         if (build_processes_ended() || (!interrupted && found == expected_tokens)) break;

@@ -78,10 +78,10 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
     // No script of this process runs while it waits here (a job loop with
     // running scripts puts off a launch whose lock is taken), so the slot
     // that the process stands in is unused meanwhile.
-    const bool lent = lend_implicit_slot(program_name);
+    const bool given_back = give_back_implicit_slot(program_name);
     lock_wait outcome = wait_for_lock(fd, lock_name, exclusive);
     const int wait_error = errno;
-    if (lent && !reclaim_implicit_slot(program_name) && outcome == lock_wait::locked) {
+    if (given_back && !take_back_implicit_slot(program_name) && outcome == lock_wait::locked) {
         outcome = lock_wait::failed;  // interrupted while taking the slot back
         errno = EINTR;
     } else {

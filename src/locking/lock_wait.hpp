@@ -13,8 +13,8 @@ enum class lock_wait { locked, cycle, failed };
 // When other processes hold it, waits until they let go; but when a process
 // that waits, directly or through others, for a lock held upstream of this one
 // is among them, the wait would never end: cycle. failed: errno is set (EINTR
-// when the process was interrupted). While it waits, the process lends its job
-// slot to the job server and takes one back before it returns.
+// when the process was interrupted). While it waits, the process gives its implicit
+// job slot back to the job server and takes it back before it returns.
 lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
                        const char* program_name);
 

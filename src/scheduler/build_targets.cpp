@@ -152,7 +152,7 @@ bool start_job(job_loop& loop, job_slot slot) {
 bool start_jobs(job_loop& loop) {
     for (;;) {
         if (interrupt_signal() != 0 || build_gone()) return true;
-        job_slot slot = procure_job_slot(loop.program_name);
+        job_slot slot = take_job_slot(loop.program_name);
         if (!slot.held()) return loop.next_to_await != loop.next_to_start;
         if (!start_job(loop, std::move(slot))) return true;
         if (loop.next_to_start == loop.jobs.size()) return true;
@@ -190,9 +190,9 @@ void await_job(job_loop& loop) {
     const bool may_start =
         loop.next_to_start != loop.jobs.size() && !loop.deferred && jobserver_fds[0] != -1;
     // Otherwise only a child's end can let the loop go on: an implicit slot
-    // that none of its scripts uses is lent meanwhile, and the first job of a
+    // that none of its scripts uses is given back meanwhile, and the first job of a
     // token to end pays it back.
-    if (!may_start && implicit_job_slots == 1) lend_implicit_slot(loop.program_name);
+    if (!may_start && implicit_job_slots == 1) give_back_implicit_slot(loop.program_name);
     const int waited = wait_for_child_or_input(may_start ? jobserver_fds[0] : -1, build_watch_fd(),
                                                pid, child_end, status);
     if (waited == 2) return;

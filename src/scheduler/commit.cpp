@@ -54,7 +54,7 @@ void report_failure(const char* program_name, const std::string& subject, const 
 // value it held goes) and gives its slot back.
 void release_job(Job& job) {
     job.lock = target_lock();
-    job.slot.vacate();
+    job.slot.give_back();
 }
 
 // A commit that went wrong half way: whatever earlier steps did stays done.

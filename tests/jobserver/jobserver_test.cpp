@@ -41,7 +41,7 @@ protected:
         for (int fd : opened_) close(fd);
         jobserver_fds[0] = jobserver_fds[1] = -1;
         implicit_job_slots = 1;
-        while (implicit_slot_lent()) reclaim_implicit_slot("ombu");
+        while (implicit_slot_given_back()) take_back_implicit_slot("ombu");
         debug_flag = false;
     }
     // Closed at the end of the test.
@@ -73,16 +73,16 @@ TEST_F(JobServer, LimitOfThreeGivesTwoTokensAndTheFourthProcureFails) {
     EXPECT_EQ(tokens[1], 0);
     ASSERT_EQ(write(jobserver_fds[1], tokens, 2), 2);
 
-    job_slot implicit = procure_job_slot("ombu");
+    job_slot implicit = take_job_slot("ombu");
     EXPECT_TRUE(implicit.implicit());
     EXPECT_EQ(implicit_job_slots, 0);
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
-    job_slot first = procure_job_slot("ombu");
-    job_slot second = procure_job_slot("ombu");
+    job_slot first = take_job_slot("ombu");
+    job_slot second = take_job_slot("ombu");
     EXPECT_TRUE(first.held() && !first.implicit());
     EXPECT_TRUE(second.held() && !second.implicit());
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
-    EXPECT_FALSE(procure_job_slot("ombu").held());
+    EXPECT_FALSE(take_job_slot("ombu").held());
 }
 
 // Each slot goes back as it was taken, whichever job ends first: a token
@@ -90,24 +90,24 @@ TEST_F(JobServer, LimitOfThreeGivesTwoTokensAndTheFourthProcureFails) {
 // while the implicit slot stays with the job that runs in it.
 TEST_F(JobServer, EachSlotGoesBackAsItWasTakenOnce) {
     ASSERT_TRUE(create_jobserver("ombu", 3));
-    job_slot running = procure_job_slot("ombu");
+    job_slot running = take_job_slot("ombu");
     {
-        job_slot put_off = procure_job_slot("ombu");
+        job_slot put_off = take_job_slot("ombu");
         EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
     }
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
     EXPECT_EQ(implicit_job_slots, 0);
 
-    job_slot token = procure_job_slot("ombu");
+    job_slot token = take_job_slot("ombu");
     job_slot moved = std::move(token);
     EXPECT_FALSE(token.held());
-    token.vacate();  // holds nothing: gives nothing back
+    token.give_back();  // holds nothing: gives nothing back
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
-    running.vacate();
-    running.vacate();  // once only
+    running.give_back();
+    running.give_back();  // once only
     EXPECT_EQ(implicit_job_slots, 1);
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
-    moved = procure_job_slot("ombu");  // the implicit slot; the token goes back
+    moved = take_job_slot("ombu");  // the implicit slot; the token goes back
     EXPECT_TRUE(moved.implicit());
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
 }
@@ -120,34 +120,34 @@ TEST_F(JobServer, LimitOfOneMakesAnEmptyPipe) {
 }
 
 TEST_F(JobServer, WithoutAJobServerOnlyTheImplicitSlotExists) {
-    job_slot implicit = procure_job_slot("ombu");
+    job_slot implicit = take_job_slot("ombu");
     EXPECT_TRUE(implicit.implicit());
-    EXPECT_FALSE(procure_job_slot("ombu").held());
-    EXPECT_FALSE(lend_implicit_slot("ombu"));  // nowhere to lend it
-    implicit.vacate();
+    EXPECT_FALSE(take_job_slot("ombu").held());
+    EXPECT_FALSE(give_back_implicit_slot("ombu"));  // no pipe to give it back to
+    implicit.give_back();
     EXPECT_EQ(implicit_job_slots, 1);
 }
 
-// A lent implicit slot is one more token in the pipe; it is not handed out
-// again while lent, and the first token of an ended job pays it back.
+// An implicit slot given back is one more token in the pipe; it is not handed
+// out again meanwhile, and the first token of an ended job takes it back.
 TEST_F(JobServer, LentImplicitSlotIsPaidBackByATokenOrTakenBack) {
     ASSERT_TRUE(create_jobserver("ombu", 2));
-    ASSERT_TRUE(lend_implicit_slot("ombu"));
-    EXPECT_FALSE(lend_implicit_slot("ombu"));  // lent already
-    EXPECT_TRUE(implicit_slot_lent());
+    ASSERT_TRUE(give_back_implicit_slot("ombu"));
+    EXPECT_FALSE(give_back_implicit_slot("ombu"));  // given back already
+    EXPECT_TRUE(implicit_slot_given_back());
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
-    job_slot token = procure_job_slot("ombu");
+    job_slot token = take_job_slot("ombu");
     EXPECT_TRUE(token.held() && !token.implicit());
-    token.vacate();  // pays the loan: no byte written
-    EXPECT_FALSE(implicit_slot_lent());
+    token.give_back();  // takes the implicit slot back: no byte written
+    EXPECT_FALSE(implicit_slot_given_back());
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
 
-    ASSERT_TRUE(lend_implicit_slot("ombu"));
+    ASSERT_TRUE(give_back_implicit_slot("ombu"));
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 2);
-    EXPECT_TRUE(reclaim_implicit_slot("ombu"));
-    EXPECT_FALSE(implicit_slot_lent());
+    EXPECT_TRUE(take_back_implicit_slot("ombu"));
+    EXPECT_FALSE(implicit_slot_given_back());
     EXPECT_EQ(bytes_in(jobserver_fds[0]), 1);
-    EXPECT_TRUE(procure_job_slot("ombu").implicit());
+    EXPECT_TRUE(take_job_slot("ombu").implicit());
 }
 
 TEST_F(JobServer, AuditWarnsOfMissingAndSurplusTokens) {
@@ -179,19 +179,19 @@ TEST_F(JobServer, TracesOnlyUnderTheDebugFlag) {
     {
         captured_log log;
         ASSERT_TRUE(create_jobserver("ombu", 2));
-        job_slot implicit = procure_job_slot("ombu");
-        job_slot token = procure_job_slot("ombu");
-        EXPECT_FALSE(procure_job_slot("ombu").held());
+        job_slot implicit = take_job_slot("ombu");
+        job_slot token = take_job_slot("ombu");
+        EXPECT_FALSE(take_job_slot("ombu").held());
         EXPECT_EQ(log.str(), "");
     }
     // Start again with the debug flag: the token is back in the pipe.
     debug_flag = true;
     captured_log log;
     {
-        job_slot implicit = procure_job_slot("ombu");
-        job_slot token = procure_job_slot("ombu");
-        EXPECT_FALSE(procure_job_slot("ombu").held());
-        implicit.vacate();
+        job_slot implicit = take_job_slot("ombu");
+        job_slot token = take_job_slot("ombu");
+        EXPECT_FALSE(take_job_slot("ombu").held());
+        implicit.give_back();
     }
     EXPECT_EQ(log.str(),
               "ombu: INFO: Procured implicit job slot that is this process itself.\n"
@@ -318,9 +318,9 @@ TEST_F(JobServer, DescriptorsThatCannotBeAJobServerAreLeftAlone) {
         EXPECT_EQ(jobserver_fds[0], -1) << text;
         EXPECT_EQ(jobserver_fds[1], -1) << text;
         // Only the implicit slot; no byte goes anywhere.
-        job_slot implicit = procure_job_slot("ombu");
+        job_slot implicit = take_job_slot("ombu");
         EXPECT_TRUE(implicit.implicit());
-        EXPECT_FALSE(procure_job_slot("ombu").held());
+        EXPECT_FALSE(take_job_slot("ombu").held());
     }
     EXPECT_EQ(file_text("plain"), "");
     EXPECT_EQ(bytes_in(first[0]), 0);
@@ -339,11 +339,11 @@ TEST_F(JobServer, AdoptsAFifoNamedByPath) {
     EXPECT_FALSE(is_nonblocking(jobserver_fds[0]));
 
     {
-        job_slot implicit = procure_job_slot("ombu");
+        job_slot implicit = take_job_slot("ombu");
         EXPECT_TRUE(implicit.implicit());
-        EXPECT_FALSE(procure_job_slot("ombu").held());
+        EXPECT_FALSE(take_job_slot("ombu").held());
         ASSERT_EQ(write(jobserver_fds[1], "+", 1), 1);  // make's tokens are '+'
-        job_slot token = procure_job_slot("ombu");
+        job_slot token = take_job_slot("ombu");
         EXPECT_TRUE(token.held());
         EXPECT_EQ(bytes_in(jobserver_fds[0]), 0);
     }
@@ -364,14 +364,14 @@ TEST_F(JobServer, AdoptsOneSocketAsBothEnds) {
     EXPECT_EQ(jobserver_fds[1], pair[0]);
 
     {
-        job_slot implicit = procure_job_slot("ombu");
+        job_slot implicit = take_job_slot("ombu");
         EXPECT_TRUE(implicit.implicit());
-        EXPECT_FALSE(procure_job_slot("ombu").held());  // no token yet, and no waiting
+        EXPECT_FALSE(take_job_slot("ombu").held());  // no token yet, and no waiting
         ASSERT_EQ(write(pair[1], "++", 2), 2);
-        job_slot first = procure_job_slot("ombu");
-        job_slot second = procure_job_slot("ombu");
+        job_slot first = take_job_slot("ombu");
+        job_slot second = take_job_slot("ombu");
         EXPECT_TRUE(first.held() && second.held());
-        EXPECT_FALSE(procure_job_slot("ombu").held());
+        EXPECT_FALSE(take_job_slot("ombu").held());
         EXPECT_FALSE(is_nonblocking(pair[0]));  // shared with others: left blocking
     }
     EXPECT_EQ(bytes_in(pair[1]), 2);  // both tokens back, to the peer

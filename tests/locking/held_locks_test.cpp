@@ -180,7 +180,7 @@ TEST_F(HeldLocks, AWaitThatLeadsBackUpstreamIsACycle) {
     }
 }
 
-// While it waits for a lock, a process lends its job slot: with no token in
+// While it waits for a lock, a process gives its job slot back: with no token in
 // the pipe, the holder's releaser can take one, and gives it back.
 TEST_F(HeldLocks, AWaitLendsTheJobSlot) {
     const std::string path = ".ombu/t.prereqs.lock";

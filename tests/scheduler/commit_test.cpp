@@ -60,7 +60,7 @@ void end_job(const ending_case& c) {
                   "ombu", {.target = job.target, .lock_name = job.lock_name, .exclusive = true},
                   job.lock),
               lock_status::locked);
-    job.slot = procure_job_slot("ombu");
+    job.slot = take_job_slot("ombu");
     ASSERT_TRUE(job.slot.implicit());
     silent_flag = c.silent;
     bool result = true;
@@ -153,7 +153,7 @@ TEST(EndingAJob, CommitMakesTheCacheForgetTheTarget) {
     process_fingerprints().forget("t");
     EXPECT_EQ(process_fingerprints().lookup("t").type, absent);
     Job job("t");
-    job.slot = procure_job_slot("ombu");
+    job.slot = take_job_slot("ombu");
     bool result = true;
     captured_log log;
     commit_job(job, "ombu", result);
