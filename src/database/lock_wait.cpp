@@ -14,6 +14,7 @@
 #include "base/process.hpp"
 #include "database/held_locks.hpp"
 #include "database/wait_notes.hpp"
+#include "fingerprint/fingerprint.hpp"
 #include "jobserver/job_slot.hpp"
 
 namespace ombu {
@@ -81,6 +82,9 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
     const bool lent = lend_implicit_slot(program_name);
     lock_wait outcome = wait_for_lock(fd, lock_name, exclusive);
     const int wait_error = errno;
+    // What the lock's holder did meanwhile comes before whatever this process
+    // looks at next.
+    process_fingerprints().clear();
     if (lent && !reclaim_implicit_slot(program_name) && outcome == lock_wait::locked) {
         outcome = lock_wait::failed;  // interrupted while taking the slot back
         errno = EINTR;
