@@ -43,6 +43,10 @@ public:
     // contents are replaced in place when it is taken afresh.
     const fingerprint& lookup(const std::string& name, const fingerprint* previous = nullptr);
     void forget(const std::string& name);
+    // Forgets every name: after anything this process waited for (a script, a
+    // build holding a lock) may have changed files, a fingerprint taken before
+    // would answer for a moment earlier than the question.
+    void clear() { entries_.clear(); }
     // True when name's entry holds a fingerprint taken from the file itself,
     // which every later lookup returns.
     bool holds_taken(const std::string& name) const {

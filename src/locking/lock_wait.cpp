@@ -12,6 +12,7 @@
 #include "base/interrupt.hpp"
 #include "base/paths.hpp"
 #include "base/process.hpp"
+#include "fingerprint/fingerprint.hpp"
 #include "jobserver/job_slot.hpp"
 #include "locking/held_locks.hpp"
 #include "locking/wait_notes.hpp"
@@ -81,6 +82,9 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
     const bool given_back = give_back_implicit_slot(program_name);
     lock_wait outcome = wait_for_lock(fd, lock_name, exclusive);
     const int wait_error = errno;
+    // What the lock's holder did meanwhile comes before whatever this process
+    // looks at next.
+    process_fingerprints().clear();
     if (given_back && !take_back_implicit_slot(program_name) && outcome == lock_wait::locked) {
         outcome = lock_wait::failed;  // interrupted while taking the slot back
         errno = EINTR;

@@ -16,6 +16,7 @@
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
 #include "database/layout.hpp"
+#include "fingerprint/fingerprint.hpp"
 #include "jobserver/job_slot.hpp"
 #include "jobserver/jobserver.hpp"
 #include "runner/job.hpp"
@@ -218,6 +219,9 @@ void await_job(job_loop& loop) {
         return;
     }
     job->pid = -1;
+    // The script may have changed any file, by its own hand or through
+    // builds it started.
+    process_fingerprints().clear();
     if (child_end == child_exited && status == 0) {
         commit_job(*job, loop.program_name, loop.result);
     } else {

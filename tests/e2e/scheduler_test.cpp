@@ -375,6 +375,24 @@ TEST(IncrementalBuild, ATargetRunsOnceABuild) {
     EXPECT_EQ(runs_of(dir, "ombu -j2 x y"), "c\n");
 }
 
+// Nor when its script had another process make a recorded input that had
+// gone: the judging process saw the input missing before, and what it saw
+// then does not answer for the later judgements of the same build.
+TEST(IncrementalBuild, AnInputMadeByAnotherProcessIsLookedAtAfresh) {
+    temp_dir dir;
+    write_file(dir / "default.do", "#!/bin/sh\necho made > $3\n", 0755);
+    write_file(dir / "c.do", "#!/bin/sh -e\necho c >> log\nombu-ifchange s\ncat s > $3\n", 0755);
+    write_file(dir / "u.do", "#!/bin/sh -e\necho u >> log\nombu-ifchange c\ncat c > $3\n", 0755);
+    write_file(dir / "w.do", "#!/bin/sh -e\necho w >> log\nombu-ifchange u\ncat u > $3\n", 0755);
+    write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange c u w\n", 0755);
+    write_file(dir / "s", "mine\n");
+    EXPECT_EQ(runs_of(dir, "ombu all"), "c\nu\nw\n");
+    std::remove((dir / "s").c_str());
+    EXPECT_EQ(runs_of(dir, "ombu all"), "c\nu\nw\n");
+    EXPECT_EQ(read_file(dir / "w"), "made\n");
+    EXPECT_EQ(runs_of(dir, "ombu all"), "");
+}
+
 // A target whose script fails is not run again in the same process along each
 // path that leads to it.
 TEST(IncrementalBuild, AFailedTargetIsNotRetriedAlongEveryPath) {
