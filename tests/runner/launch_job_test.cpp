@@ -109,6 +109,11 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
         SCOPED_TRACE(c.target);
         put_file(c.script, dump_script, 0755);
         put_file(std::string(c.target) + ".doing", "stale output");
+        // A launching process that runs in a script of its own: the search
+        // records into the job's pending file, never into its parent's.
+        ombuparent_fd =
+            open("parent.prereqs.build", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int parent_fd = ombuparent_fd;
         Job job(c.target);
         ASSERT_EQ(launch(job), launch_result::launched);
         ASSERT_GT(job.pid, 0);
@@ -148,7 +153,10 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
         ASSERT_TRUE(job.lock.held());
         EXPECT_TRUE(job.lock_known);
         EXPECT_TRUE(locked_by_someone_else(job.lock_name));
-        EXPECT_EQ(ombuparent_fd, -1);
+        EXPECT_EQ(ombuparent_fd, parent_fd);
+        EXPECT_EQ(file_text("parent.prereqs.build"), "");
+        close(parent_fd);
+        ombuparent_fd = -1;
     }
 }
 
