@@ -68,7 +68,8 @@ bool failed_in_this_build(const std::string& target) {
 
 bool skip_failed_target(const char* program_name, const std::string& target) {
     if (!failed_in_this_build(target)) return false;
-    diagnostic_prefix(program_name, "ERROR") << target << ": Failed earlier in this build.\n";
+    diagnostic_prefix(program_name, log_level::error)
+        << target << ": Failed earlier in this build.\n";
     return true;
 }
 

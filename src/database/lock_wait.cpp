@@ -91,7 +91,7 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
 }
 
 void report_cycle(const char* program_name, const std::string& target) {
-    diagnostic_prefix(program_name, "ERROR") << target << ": Dependency cycle detected.\n";
+    diagnostic_prefix(program_name, log_level::error) << target << ": Dependency cycle detected.\n";
 }
 
 }  // namespace ombu

@@ -22,7 +22,7 @@ namespace {
 bool implicit_lent = false;
 
 void trace(const char* program_name, const char* text) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text << '\n';
+    if (debug_flag) diagnostic_prefix(program_name, log_level::info) << text << '\n';
 }
 
 bool put_token() {

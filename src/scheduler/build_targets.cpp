@@ -44,11 +44,11 @@ struct job_loop {
 };
 
 void trace(const char* program_name, const char* text) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text;
+    if (debug_flag) diagnostic_prefix(program_name, log_level::info) << text;
 }
 
 void trace_call(bool always, const char* program_name, const std::vector<const char*>& names) {
-    std::ostream& out = diagnostic_prefix(program_name, "INFO");
+    std::ostream& out = diagnostic_prefix(program_name, log_level::info);
     out << (always ? "OMBU: >" : "OMBU-IFCHANGE-INTERNAL: >");
     for (const char* name : names) {
         if (is_source_file(name)) {
@@ -133,8 +133,7 @@ bool start_job(job_loop& loop, job_slot slot) {
             break;
         case launch_result::launched:
             if (job.pid == -1) {
-                diagnostic_prefix(loop.program_name, "ERROR")
-                    << job.script << ": " << std::strerror(fork_error) << '\n';
+                report_system_error(loop.program_name, job.script, fork_error);
                 job.lock_fd.reset();  // as after a failed launch
                 loop.result = false;
             } else {
@@ -204,17 +203,18 @@ void await_job(job_loop& loop) {
     loop.deferred = false;
     if (waited <= 0) {
         if (errno == EINTR && interrupt_signal() != 0) return;  // the loop stops the jobs
-        diagnostic_prefix(loop.program_name, "ERROR") << std::strerror(errno) << '\n';
+        report_system_error(loop.program_name, errno);
         loop.result = false;
         abandon_running_jobs(loop);
         return;
     }
     if (debug_flag) {
-        diagnostic_prefix(loop.program_name, "INFO") << "Reaped child process ID " << pid << ".\n";
+        diagnostic_prefix(loop.program_name, log_level::info)
+            << "Reaped child process ID " << pid << ".\n";
     }
     Job* job = running_job(loop, pid);
     if (job == nullptr) {
-        diagnostic_prefix(loop.program_name, "ERROR")
+        diagnostic_prefix(loop.program_name, log_level::error)
             << "Unknown child process ID " << pid << ".\n";
         return;
     }
@@ -281,7 +281,7 @@ bool build_targets(bool always, const char* program_name, const std::vector<cons
     judge_names(always, names, loop);
     if (!loop.jobs.empty()) run_jobs(loop);
     if (debug_flag) {
-        diagnostic_prefix(program_name, "INFO")
+        diagnostic_prefix(program_name, log_level::info)
             << "Ombu status = " << (loop.result ? '1' : '0') << ".\n"
             << std::flush;
     }

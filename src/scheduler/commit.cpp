@@ -45,11 +45,6 @@ int remove_entry(const char* path, const struct stat*, int kind, struct FTW*) {
     }
 }
 
-void report_failure(const char* program_name, const std::string& subject, const char* what,
-                    int error) {
-    diagnostic_prefix(program_name, "ERROR") << subject << what << std::strerror(error) << '\n';
-}
-
 // What every ending of a job does last: the lock released, the slot given back.
 void release_job(Job& job) {
     job.lock_fd.reset();
@@ -97,8 +92,8 @@ void commit_job(Job& job, const char* program_name, bool& result) {
         if (fd >= 0) close_fd(fd);
     }
     if (is_directory(job.target) && remove_tree(job.target) != 0) {
-        report_failure(program_name, job.target,
-                       ": Unable to remove contents of target directory: ", errno);
+        report_system_error(program_name, job.target, errno,
+                            "Unable to remove contents of target directory");
         abandon_commit(job, result);
         return;
     }
@@ -109,35 +104,38 @@ void commit_job(Job& job, const char* program_name, bool& result) {
     // the old target. The pending file keeps the name a target meanwhile, so
     // it must be there before anything goes.
     if (lstat(job.pending_name.c_str(), &status) != 0) {
-        report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
+        report_system_error(program_name, job.pending_name, errno,
+                            "Unable to rename database file");
         abandon_commit(job, result);
         return;
     }
     if (std::remove(job.prerequisites_name.c_str()) != 0 && errno != ENOENT) {
-        report_failure(program_name, job.prerequisites_name,
-                       ": Unable to remove database file: ", errno);
+        report_system_error(program_name, job.prerequisites_name, errno,
+                            "Unable to remove database file");
         abandon_commit(job, result);
         return;
     }
     if (std::rename(job.output_name.c_str(), job.target.c_str()) != 0) {
-        report_failure(program_name, job.target, ": Unable to rename target file: ", errno);
+        report_system_error(program_name, job.target, errno, "Unable to rename target file");
         abandon_commit(job, result);
         return;
     }
     if (std::rename(job.pending_name.c_str(), job.prerequisites_name.c_str()) != 0) {
-        report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
+        report_system_error(program_name, job.pending_name, errno,
+                            "Unable to rename database file");
         abandon_commit(job, result);
         return;
     }
     committed_targets.insert(job.target);
     clear_failure_mark(job.target);
     if (!silent_flag)
-        diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
+        diagnostic_prefix(program_name, log_level::info) << job.target << ": Ombune.\n"
+                                                         << std::flush;
     release_job(job);
 }
 
 void fail_job(Job& job, const char* program_name, bool& result) {
-    diagnostic_prefix(program_name, "ERROR") << job.target << ": Not done.\n";
+    diagnostic_prefix(program_name, log_level::error) << job.target << ": Not done.\n";
     mark_failed(job.target);
     remove_tree(job.output_name);
     result = false;
