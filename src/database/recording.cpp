@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/diagnostics.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
@@ -19,10 +20,8 @@ namespace {
 // Hands the records of one call to the system in a single write, so that they
 // stand together in a file that other processes append to at the same time.
 bool write_records(const char* program_name, const std::string& records) {
-    ssize_t written;
-    do {
-        written = write(ombuparent_fd, records.data(), records.size());
-    } while (written < 0 && errno == EINTR);
+    const ssize_t written =
+        retry_on_interrupt([&] { return write(ombuparent_fd, records.data(), records.size()); });
     if (written < 0) {
         report_system_error(program_name, errno);
         return false;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "base/process.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "database/held_locks.hpp"
 
 namespace ombu {
@@ -29,20 +30,17 @@ std::string read_all(int fd) {
     std::string text;
     char buffer[512];
     for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
-            return text;
-        }
+        const ssize_t got = retry_on_interrupt([&] { return read(fd, buffer, sizeof buffer); });
+        if (got <= 0) return text;
+        text.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
 bool write_all(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t put = write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) continue;
+        const ssize_t put =
+            retry_on_interrupt([&] { return write(fd, text.data() + done, text.size() - done); });
         if (put <= 0) return false;
         done += static_cast<std::size_t>(put);
     }

@@ -12,6 +12,7 @@
 
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "jobserver/jobserver.hpp"
 
@@ -51,8 +52,7 @@ unsigned long fill_pipe(int fd, unsigned long tokens) {
     unsigned long written = 0;
     while (written < tokens) {
         size_t chunk = static_cast<size_t>(std::min<unsigned long>(tokens - written, sizeof zeros));
-        ssize_t result = write(fd, zeros, chunk);
-        if (result < 0 && errno == EINTR) continue;
+        const ssize_t result = retry_on_interrupt([&] { return write(fd, zeros, chunk); });
         if (result <= 0) break;
         written += static_cast<unsigned long>(result);
     }

@@ -13,6 +13,7 @@
 #include "base/diagnostics.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
 #include "database/layout.hpp"
@@ -244,8 +245,9 @@ void stop_jobs(job_loop& loop) {
         pid_t pid = -1;
         int child_end = 0;
         int status = 0;
-        const int reaped = wait_for_child(pid, child_end, status);
-        if (reaped < 0 && errno == EINTR) continue;  // another signal: go on waiting
+        // Another signal only interrupts the wait: go on waiting.
+        const int reaped =
+            retry_on_interrupt([&] { return wait_for_child(pid, child_end, status); });
         if (reaped <= 0) {
             abandon_running_jobs(loop);
             break;
