@@ -161,12 +161,6 @@ int open_locked_exclusive(int dirfd, const char* path) { return open_locked(dirf
 
 int open_locked_shared(int dirfd, const char* path) { return open_locked(dirfd, path, false); }
 
-file_identity identity_of_name(const char* path) {
-    struct stat status;
-    if (lstat(path, &status) != 0) return {};
-    return {true, status.st_dev, status.st_ino};
-}
-
 int close_fd(int fd) { return fd == -1 ? 0 : close(fd); }
 
 void replace_fd(int& fd, int value) {

@@ -17,6 +17,7 @@
 
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
@@ -323,7 +324,7 @@ int dispatch(const char* program_name, const std::vector<const char*>& targets) 
         // The script search records names made from the targets' names.
         if (!all_recordable(program_name, targets)) return 1;
         // Failure (typically: it exists) shows later, where it matters.
-        mkdir(database_directory, 0777);
+        make_directories(database_directory);
         hint_sources_with_scripts(program_name, targets);
         return build_targets(true, program_name, targets) ? 0 : 1;
     }

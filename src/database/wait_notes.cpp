@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "base/directory_tree.hpp"
 #include "base/process.hpp"
 #include "base/retry_on_interrupt.hpp"
 #include "database/held_locks.hpp"
@@ -53,7 +54,7 @@ constexpr const char* draft_suffix = ".new";
 // that has ended may remove the directory between the two, hence the retries.
 int open_draft(const std::string& directory, const std::string& draft) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        mkdir(directory.c_str(), 0777);
+        make_directories(directory);
         const int fd = open(draft.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0 || errno != ENOENT) return fd;
     }

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/owned_fd.hpp"
@@ -30,7 +31,7 @@ namespace {
 // Opens the job's lock file and takes its exclusive lock into job.lock_fd,
 // unless the lock is one that waiting for would never end.
 launch_result lock_target(Job& job, const char* program_name,
-                          const std::vector<lock_identity>& launched_locks, bool may_wait) {
+                          const std::vector<file_identity>& launched_locks, bool may_wait) {
     if (debug_flag)
         diagnostic_prefix(program_name, log_level::info) << job.lock_name << ": Locking ...\n";
     owned_fd lock(open_lock_file(AT_FDCWD, job.lock_name.c_str()));
@@ -114,7 +115,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 }  // namespace
 
 launch_result launch_job(Job& job, const char* program_name,
-                         const std::vector<lock_identity>& launched_locks, bool may_wait) {
+                         const std::vector<file_identity>& launched_locks, bool may_wait) {
     job.pid = -1;
     const std::string name = job.name;
     const auto slash = name.rfind('/');

@@ -39,7 +39,7 @@ struct job_loop {
     job_list jobs{};
     std::size_t next_to_start = 0;
     std::size_t next_to_await = 0;
-    std::vector<lock_identity> launched_locks{};  // lock files of the jobs launched so far
+    std::vector<file_identity> launched_locks{};  // lock files of the jobs launched so far
     bool deferred = false;  // the last launch was put off: await a job, not a token
     bool result = true;
 };

@@ -1,7 +1,6 @@
 #include "scheduler/commit.hpp"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <set>
 
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
@@ -24,26 +24,6 @@ namespace ombu {
 namespace {
 
 std::set<std::string> committed_targets;
-
-// The error of the removal that ended a walk; nftw may touch errno while it
-// unwinds its open directories.
-int walk_error = 0;
-
-int remove_entry(const char* path, const struct stat*, int kind, struct FTW*) {
-    switch (kind) {
-        case FTW_F:
-        case FTW_D:
-        case FTW_DNR:
-        case FTW_DP:
-        case FTW_SL:
-            if (std::remove(path) == 0) return 0;
-            walk_error = errno;
-            return -1;
-        default:  // the walk could not read the entry's status
-            walk_error = EINVAL;
-            return -1;
-    }
-}
 
 // What every ending of a job does last: the lock released, the slot given back.
 void release_job(Job& job) {
@@ -58,27 +38,10 @@ void abandon_commit(Job& job, bool& result) {
     release_job(job);
 }
 
-bool is_directory(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 }  // namespace
 
 bool committed_here(const std::string& target) {
     return !committed_targets.empty() && committed_targets.count(target) != 0;
-}
-
-int remove_tree(const std::string& path) {
-    if (is_directory_reference(path)) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!is_directory(path)) return std::remove(path.c_str());
-    walk_error = 0;
-    const int walked = nftw(path.c_str(), remove_entry, 64, FTW_PHYS | FTW_DEPTH);
-    if (walked != 0 && walk_error != 0) errno = walk_error;
-    return walked;
 }
 
 void commit_job(Job& job, const char* program_name, bool& result) {
