@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/owned_fd.hpp"
@@ -27,19 +28,16 @@ namespace ombu {
 
 namespace {
 
-void report_file_error(const char* program_name, const std::string& file, int error) {
-    diagnostic_prefix(program_name, "ERROR") << file << ": " << std::strerror(error) << '\n';
-}
-
 // Opens the job's lock file and takes its exclusive lock into job.lock_fd,
 // unless the lock is one that waiting for would never end.
 launch_result lock_target(Job& job, const char* program_name,
-                          const std::vector<lock_identity>& launched_locks, bool may_wait) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << job.lock_name << ": Locking ...\n";
+                          const std::vector<file_identity>& launched_locks, bool may_wait) {
+    if (debug_flag)
+        diagnostic_prefix(program_name, log_level::info) << job.lock_name << ": Locking ...\n";
     owned_fd lock(open_lock_file(AT_FDCWD, job.lock_name.c_str()));
     if (!lock.held()) {
         const int error = errno;
-        report_file_error(program_name, job.lock_name, error);
+        report_system_error(program_name, job.lock_name, error);
         if (error == ENOENT && access(database_directory, F_OK) != 0) {
             print_hint(program_name, database_directory,
                        "No build database here: ombu makes one; run the build from the "
@@ -48,7 +46,7 @@ launch_result lock_target(Job& job, const char* program_name,
         return launch_result::failed;
     }
     if (!identity_of(lock.get(), job.lock_id)) {
-        report_file_error(program_name, job.lock_name, errno);
+        report_system_error(program_name, job.lock_name, errno);
         return launch_result::failed;
     }
     job.lock_known = true;
@@ -76,7 +74,7 @@ launch_result lock_target(Job& job, const char* program_name,
         if (locked == lock_wait::cycle) {
             report_cycle(program_name, job.target);
         } else if (interrupt_signal() == 0) {
-            report_file_error(program_name, job.lock_name, errno);
+            report_system_error(program_name, job.lock_name, errno);
         }
         return launch_result::failed;
     }
@@ -84,7 +82,8 @@ launch_result lock_target(Job& job, const char* program_name,
     if (skip_failed_target(program_name, job.target)) return launch_result::failed;
     if (job.judged && committed_since(job.prerequisites_name, job.judged_prerequisites)) {
         if (debug_flag) {
-            diagnostic_prefix(program_name, "INFO") << job.target << ": Rebuilt since judged.\n";
+            diagnostic_prefix(program_name, log_level::info)
+                << job.target << ": Rebuilt since judged.\n";
         }
         return launch_result::done;
     }
@@ -116,7 +115,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 }  // namespace
 
 launch_result launch_job(Job& job, const char* program_name,
-                         const std::vector<lock_identity>& launched_locks, bool may_wait) {
+                         const std::vector<file_identity>& launched_locks, bool may_wait) {
     job.pid = -1;
     const std::string name = job.name;
     const auto slash = name.rfind('/');
@@ -132,7 +131,7 @@ launch_result launch_job(Job& job, const char* program_name,
     const int pending_fd =
         open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777);
     if (pending_fd < 0) {
-        report_file_error(program_name, job.pending_name, errno);
+        report_system_error(program_name, job.pending_name, errno);
         release_lock(job);
         return launch_result::failed;
     }
@@ -162,7 +161,7 @@ launch_result launch_job(Job& job, const char* program_name,
     const auto envp = pointers_to(environment);
 
     if (verbose_flag) {
-        diagnostic_prefix(program_name, "INFO")
+        diagnostic_prefix(program_name, log_level::info)
             << "spawn: " << arguments[0] << ' ' << arguments[1] << ' ' << arguments[2] << ' '
             << arguments[3] << '\n';
     }

@@ -11,6 +11,7 @@
 
 #include "base/diagnostics.hpp"
 #include "base/input_file.hpp"
+#include "base/paths.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/held_locks.hpp"
@@ -47,7 +48,7 @@ bool vanished_input(const std::string& name) {
 // lock file. The file is closed before the lock, by the destructor at the latest.
 struct prerequisites_reading {
     int lock_fd = -1;
-    lock_identity lock_id;
+    file_identity lock_id;
     input_file file;  // close-on-exec: scripts started meanwhile must not inherit it
     // The second in which the records were last written. A recorded time from
     // that second or later does not prove the contents unchanged: the file
@@ -150,14 +151,14 @@ std::string local_time(std::int64_t timestamp) {
 
 void report_missing_target(const char* program_name, const char* target) {
     if (!verbose_flag) return;
-    diagnostic_prefix(program_name, "INFO")
+    diagnostic_prefix(program_name, log_level::info)
         << target << " needs rebuilding because it does not exist.\n";
 }
 
 void report_difference(const char* program_name, const char* target,
                        const prerequisite_record& record, const fingerprint& present,
                        difference found) {
-    std::ostream& out = diagnostic_prefix(program_name, "INFO");
+    std::ostream& out = diagnostic_prefix(program_name, log_level::info);
     out << target << " needs rebuilding because " << record.name;
     switch (found) {
         case difference::vanished:
