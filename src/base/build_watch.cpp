@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/interrupt.hpp"
+#include "base/retry_on_interrupt.hpp"
 
 namespace ombu {
 
@@ -83,8 +84,7 @@ bool build_gone() {
 void end_build_watch() {
     if (owned_fd < 0 || own_read_fd < 0) return;
     const char byte = 0;
-    while (write(owned_fd, &byte, 1) < 0 && errno == EINTR) {
-    }
+    retry_on_interrupt([&] { return write(owned_fd, &byte, 1); });
     close(own_read_fd);
     own_read_fd = -1;
 }

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "base/retry_on_interrupt.hpp"
+
 namespace ombu {
 
 descriptor_buffer::int_type descriptor_buffer::overflow(int_type c) {
@@ -27,16 +29,15 @@ std::streamsize descriptor_buffer::xsputn(const char* text, std::streamsize coun
 int descriptor_buffer::sync() {
     std::size_t done = 0;
     while (error_ == 0 && done < text_.size()) {
-        const ssize_t written = write(fd_, text_.data() + done, text_.size() - done);
+        const ssize_t written = retry_on_interrupt(
+            [&] { return write(fd_, text_.data() + done, text_.size() - done); });
         if (written > 0) {
             done += static_cast<std::size_t>(written);
-        } else if (written < 0 && errno == EINTR) {
-            continue;
         } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // A descriptor left non-blocking by whoever shares it: wait until
             // it takes more.
             pollfd ready = {fd_, POLLOUT, 0};
-            if (poll(&ready, 1, -1) < 0 && errno != EINTR) error_ = errno;
+            if (retry_on_interrupt([&] { return poll(&ready, 1, -1); }) < 0) error_ = errno;
         } else {
             error_ = written < 0 ? errno : EIO;
         }

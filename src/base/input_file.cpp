@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/retry_on_interrupt.hpp"
+
 namespace ombu {
 
 bool input_file_buffer::open(const std::string& path) {
     close();
-    do {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    } while (fd_ < 0 && errno == EINTR);
+    fd_ = retry_on_interrupt([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); });
     if (fd_ >= 0 && fstat(fd_, &status_) != 0) close();
     return fd_ >= 0;
 }
@@ -33,10 +33,8 @@ input_file_buffer::int_type input_file_buffer::underflow() {
     const auto size = static_cast<std::size_t>(status_.st_size > 0 ? status_.st_size : 0);
     const std::size_t rest = size > consumed_ ? size - consumed_ : 0;
     buffer_.resize(std::max<std::size_t>(8192, rest + 1));
-    ssize_t count;
-    do {
-        count = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (count < 0 && errno == EINTR);
+    const ssize_t count =
+        retry_on_interrupt([&] { return ::read(fd_, buffer_.data(), buffer_.size()); });
     if (count <= 0) return traits_type::eof();
     consumed_ += static_cast<std::size_t>(count);
     // Only a regular file's length is known; a short read that ends exactly

@@ -17,4 +17,11 @@ std::string absolute_path(const std::string& name) {
     return directory + "/" + name;
 }
 
+bool is_directory_reference(const std::string& name) {
+    if (name == "/") return true;
+    const auto slash = name.rfind('/');
+    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    return last.empty() || last == "." || last == "..";
+}
+
 }  // namespace ombu

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "base/interrupt.hpp"
+#include "base/retry_on_interrupt.hpp"
 
 namespace ombu {
 
@@ -46,14 +47,14 @@ void drain_child_ends() {
 // One waitid; options add WNOHANG or not. 1 reaped, 0 none, -1 failed.
 int reap_child(int options, pid_t& pid, int& child_end, int& status) {
     siginfo_t info;
-    for (;;) {
+    const int waited = retry_unless_interrupted([&] {
         // waitid leaves the record alone when it returns without a child, so
         // clear what tells "a child was reaped" before every call.
         info.si_signo = 0;
         info.si_pid = 0;
-        if (waitid(P_ALL, 0, &info, WEXITED | options) == 0) break;
-        if (errno != EINTR || interrupt_signal() != 0) return -1;
-    }
+        return waitid(P_ALL, 0, &info, WEXITED | options);
+    });
+    if (waited != 0) return -1;
     if (info.si_pid == 0 || info.si_signo == 0) return 0;
 
     int code = child_other;
@@ -111,10 +112,7 @@ int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child
         // cannot miss it. Negative descriptors are left out by poll.
         pollfd watched[3] = {
             {child_ended_pipe[0], POLLIN, 0}, {input_fd, POLLIN, 0}, {watched_fd, POLLIN, 0}};
-        if (poll(watched, 3, -1) < 0) {
-            if (errno != EINTR || interrupt_signal() != 0) return -1;
-            continue;
-        }
+        if (retry_unless_interrupted([&] { return poll(watched, 3, -1); }) < 0) return -1;
         if ((watched[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return 3;
         if ((watched[1].revents & POLLIN) != 0) return 2;
         // A descriptor that can never offer input would wake the poll at once.
@@ -127,26 +125,18 @@ int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child
 }
 
 int open_lock_file(int dirfd, const char* path) {
-    int fd;
-    do {
-        fd = openat(dirfd, path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return retry_on_interrupt([&] {
+        return openat(dirfd, path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC, 0600);
+    });
 }
 
 bool lock_whole_file(int fd, bool exclusive) {
-    int result;
-    do {
-        result = flock(fd, exclusive ? LOCK_EX : LOCK_SH);
-    } while (result != 0 && errno == EINTR && interrupt_signal() == 0);
-    return result == 0;
+    return retry_unless_interrupted([&] { return flock(fd, exclusive ? LOCK_EX : LOCK_SH); }) == 0;
 }
 
 int try_lock_whole_file(int fd, bool exclusive) {
-    int result;
-    do {
-        result = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
+    const int result =
+        retry_on_interrupt([&] { return flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB); });
     if (result == 0) return 1;
     return errno == EWOULDBLOCK ? 0 : -1;
 }
@@ -170,12 +160,6 @@ int open_locked(int dirfd, const char* path, bool exclusive) {
 int open_locked_exclusive(int dirfd, const char* path) { return open_locked(dirfd, path, true); }
 
 int open_locked_shared(int dirfd, const char* path) { return open_locked(dirfd, path, false); }
-
-file_identity identity_of_name(const char* path) {
-    struct stat status;
-    if (lstat(path, &status) != 0) return {};
-    return {true, status.st_dev, status.st_ino};
-}
 
 int close_fd(int fd) { return fd == -1 ? 0 : close(fd); }
 

@@ -45,15 +45,6 @@ int try_lock_whole_file(int fd, bool exclusive);
 int open_locked_exclusive(int dirfd, const char* path);
 int open_locked_shared(int dirfd, const char* path);
 
-// Which file a name stands for: device and inode, or none.
-struct file_identity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    friend bool operator==(const file_identity&, const file_identity&) = default;
-};
-file_identity identity_of_name(const char* path);
-
 // Closes fd unless it is -1; the variable keeps its value.
 int close_fd(int fd);
 // Closes the held descriptor unless -1, then stores the new value.

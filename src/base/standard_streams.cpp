@@ -46,7 +46,7 @@ bool finish_standard_output(const char* program_name) {
         error = EIO;  // a buffer that keeps no error number
     }
     if (error == 0) return true;
-    diagnostic_prefix(program_name, "ERROR") << "standard output: " << std::strerror(error) << '\n';
+    report_system_error(program_name, "standard output", error);
     return false;
 }
 

@@ -47,17 +47,16 @@ int cubehash_command(const char* program_name, int argc, char** argv) {
     try {
         arguments = parse_arguments(program_name, argc, argv);
     } catch (const tesk::error& e) {
-        diagnostic_prefix(program_name, "FATAL") << e.arg << ": " << e.message << '\n';
+        diagnostic_prefix(program_name, log_level::fatal) << e.arg << ": " << e.message << '\n';
         return 1;
     }
     if (arguments.halted) return 0;
     if (arguments.directory != nullptr && chdir(arguments.directory) != 0) {
-        diagnostic_prefix(program_name, "FATAL")
-            << arguments.directory << ": " << std::strerror(errno) << '\n';
+        report_system_error(program_name, arguments.directory, errno, nullptr, log_level::fatal);
         return 1;
     }
     if (arguments.names.empty()) {
-        diagnostic_prefix(program_name, "FATAL") << "No filenames supplied.\n";
+        diagnostic_prefix(program_name, log_level::fatal) << "No filenames supplied.\n";
         return 1;
     }
     fingerprint_cache& cache = process_fingerprints();

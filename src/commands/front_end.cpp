@@ -17,6 +17,7 @@
 
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
@@ -162,7 +163,7 @@ bool run_processor(const char* program_name, tesk::processor& processor) {
     try {
         processor.process();
     } catch (const tesk::error& e) {
-        diagnostic_prefix(program_name, "FATAL") << e.arg << ": " << e.message << '\n';
+        diagnostic_prefix(program_name, log_level::fatal) << e.arg << ": " << e.message << '\n';
         return false;
     }
     return true;
@@ -206,7 +207,7 @@ bool process_environment_options(const char* program_name, option_tables& tables
         word_texts.cbegin(), word_texts.cend());
     if (!run_processor(program_name, processor)) return false;
     if (processor.halted) {
-        diagnostic_prefix(program_name, "WARNING")
+        diagnostic_prefix(program_name, log_level::warning)
             << name << ": Ignoring halt of option processing.\n";
     }
     // make puts command-line variable definitions (CC=cc) after "--".
@@ -215,7 +216,7 @@ bool process_environment_options(const char* program_name, option_tables& tables
                       [](const char* word) { return std::strchr(word, '=') != nullptr; });
     }
     if (!non_options.empty()) {
-        diagnostic_prefix(program_name, "WARNING")
+        diagnostic_prefix(program_name, log_level::warning)
             << name << ": " << non_options.front() << ": Ignoring filename(s).\n";
     }
     if (values.fd_list != nullptr) options.fifo_allowed = values.fifo_allowed;
@@ -263,7 +264,7 @@ bool set_up_jobserver(const char* program_name, const start_up_options& options)
         }
         // An unusable one has had its own warning, which says what is used.
         if (options.jobs_given && jobserver_fds[0] != -1) {
-            diagnostic_prefix(program_name, "WARNING")
+            diagnostic_prefix(program_name, log_level::warning)
                 << "Ignoring jobs option when there's already a job server.\n";
         }
         return true;
@@ -278,7 +279,7 @@ bool all_recordable(const char* program_name, const std::vector<const char*>& na
     bool recordable = true;
     for (const char* name : names) {
         if (const char* reason = unrecordable_reason(name)) {
-            diagnostic_prefix(program_name, "ERROR") << name << ": " << reason << '\n';
+            diagnostic_prefix(program_name, log_level::error) << name << ": " << reason << '\n';
             recordable = false;
         }
     }
@@ -323,11 +324,11 @@ int dispatch(const char* program_name, const std::vector<const char*>& targets) 
         // The script search records names made from the targets' names.
         if (!all_recordable(program_name, targets)) return 1;
         // Failure (typically: it exists) shows later, where it matters.
-        mkdir(database_directory, 0777);
+        make_directories(database_directory);
         hint_sources_with_scripts(program_name, targets);
         return build_targets(true, program_name, targets) ? 0 : 1;
     }
-    diagnostic_prefix(program_name, "FATAL") << program_name << ": Unknown function.\n";
+    diagnostic_prefix(program_name, log_level::fatal) << program_name << ": Unknown function.\n";
     return 1;
 }
 
@@ -344,8 +345,7 @@ int build_command(const char* program_name, int argc, char** argv) {
             break;
     }
     if (options.directory != nullptr && chdir(options.directory) != 0) {
-        diagnostic_prefix(program_name, "FATAL")
-            << options.directory << ": " << std::strerror(errno) << '\n';
+        report_system_error(program_name, options.directory, errno, nullptr, log_level::fatal);
         return 1;
     }
     if (!set_up_jobserver(program_name, options)) return 1;
@@ -355,7 +355,7 @@ int build_command(const char* program_name, int argc, char** argv) {
     }
     keep_parent_file_from_scripts();
     if (options.targets.empty()) {
-        diagnostic_prefix(program_name, "FATAL") << "No filenames supplied.\n";
+        diagnostic_prefix(program_name, log_level::fatal) << "No filenames supplied.\n";
         return 1;
     }
     export_make_level();

@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
     const char* slash = std::strrchr(argv[0], '/');
     const char* program_name = slash != nullptr ? slash + 1 : argv[0];
     if (!standard_descriptors_open) {
-        ombu::diagnostic_prefix(program_name, "FATAL")
-            << "/dev/null: " << std::strerror(standard_descriptors_error) << '\n';
+        ombu::report_system_error(program_name, "/dev/null", standard_descriptors_error, nullptr,
+                                  ombu::log_level::fatal);
         return 1;
     }
     const int status = std::strcmp(program_name, "cubehash") == 0

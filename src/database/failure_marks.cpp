@@ -11,6 +11,7 @@
 
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "database/layout.hpp"
 
 namespace ombu {
@@ -54,9 +55,7 @@ bool failed_in_this_build(const std::string& target) {
     const int fd = open(database_path(target, failed_suffix).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     std::string text(build_name.size() + 1, '\0');
-    ssize_t got;
-    while ((got = read(fd, text.data(), text.size())) < 0 && errno == EINTR) {
-    }
+    const ssize_t got = retry_on_interrupt([&] { return read(fd, text.data(), text.size()); });
     close(fd);
     // A process of the build that outlives its outermost build stops (the
     // watch has ended): its marks count no more.
@@ -66,7 +65,8 @@ bool failed_in_this_build(const std::string& target) {
 
 bool skip_failed_target(const char* program_name, const std::string& target) {
     if (!failed_in_this_build(target)) return false;
-    diagnostic_prefix(program_name, "ERROR") << target << ": Failed earlier in this build.\n";
+    diagnostic_prefix(program_name, log_level::error)
+        << target << ": Failed earlier in this build.\n";
     return true;
 }
 

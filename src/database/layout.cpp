@@ -32,28 +32,14 @@ bool has_database_files(const std::string& name) {
     return false;
 }
 
-bool committed_since(const std::string& prerequisites_name, const file_identity& judged) {
-    const file_identity now = identity_of_name(prerequisites_name.c_str());
-    return now.exists && now != judged;
+bool committed_since(const std::string& prerequisites_name,
+                     const std::optional<file_identity>& judged) {
+    const std::optional<file_identity> now = identity_of_name(prerequisites_name.c_str());
+    return now && now != judged;
 }
 
 void forget_target_without_script(const std::string& target, const std::string& pending_name) {
     if (!exists(target)) unlink(pending_name.c_str());
-}
-
-void make_directories(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash != std::string::npos) make_directories(path.substr(0, slash));
-    // An existing directory, an empty path or any other failure passes silently:
-    // a real failure shows when a file in the directory cannot be opened.
-    mkdir(path.c_str(), 0777);
-}
-
-bool is_directory_reference(const std::string& name) {
-    if (name == "/") return true;
-    const auto slash = name.rfind('/');
-    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    return last.empty() || last == "." || last == "..";
 }
 
 }  // namespace ombu

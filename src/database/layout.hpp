@@ -2,8 +2,10 @@
 // plain concatenation from the target name exactly as given.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "base/file_identity.hpp"
 #include "base/process.hpp"
 
 namespace ombu {
@@ -32,19 +34,13 @@ bool has_database_files(const std::string& name);
 // last step of a commit renames the pending file onto it), so the target has
 // been rebuilt since. Its mere absence proves nothing: a commit that failed
 // half way removes the old file and puts no new one.
-bool committed_since(const std::string& prerequisites_name, const file_identity& judged);
+bool committed_since(const std::string& prerequisites_name,
+                     const std::optional<file_identity>& judged);
 
 // After a failed script search: the pending file goes when the name does not
 // exist at that moment, so a name asked for before it was written by hand
 // becomes a source once it is there. A name that exists (the output of a
 // script that failed, whose script is away for a while) stays a target.
 void forget_target_without_script(const std::string& target, const std::string& pending_name);
-
-// Makes path and its missing ancestors, parents first; reports nothing.
-void make_directories(const std::string& path);
-
-// True for names that denote no buildable target: "/" itself, or a name whose
-// last component is empty, "." or "..".
-bool is_directory_reference(const std::string& name);
 
 }  // namespace ombu

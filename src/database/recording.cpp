@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/diagnostics.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
@@ -16,23 +17,17 @@ namespace ombu {
 
 namespace {
 
-void report_system_error(const char* program_name, int error) {
-    diagnostic_prefix(program_name, "ERROR") << std::strerror(error) << '\n';
-}
-
 // Hands the records of one call to the system in a single write, so that they
 // stand together in a file that other processes append to at the same time.
 bool write_records(const char* program_name, int pending_fd, const std::string& records) {
-    ssize_t written;
-    do {
-        written = write(pending_fd, records.data(), records.size());
-    } while (written < 0 && errno == EINTR);
+    const ssize_t written =
+        retry_on_interrupt([&] { return write(pending_fd, records.data(), records.size()); });
     if (written < 0) {
         report_system_error(program_name, errno);
         return false;
     }
     if (static_cast<std::size_t>(written) != records.size()) {
-        diagnostic_prefix(program_name, "ERROR") << "Records only partly written.\n";
+        diagnostic_prefix(program_name, log_level::error) << "Records only partly written.\n";
         return false;
     }
     return true;
@@ -43,11 +38,11 @@ bool write_records(const char* program_name, int pending_fd, const std::string& 
 bool record_prerequisites(const char* program_name, int pending_fd,
                           const std::vector<const char*>& names) {
     if (pending_fd == -1) {
-        diagnostic_prefix(program_name, "ERROR") << "Not invoked within a .do script.\n";
+        diagnostic_prefix(program_name, log_level::error) << "Not invoked within a .do script.\n";
         return false;
     }
     if (debug_flag) {
-        auto& line = diagnostic_prefix(program_name, "INFO") << "RECORD-PREREQUISITES: >";
+        auto& line = diagnostic_prefix(program_name, log_level::info) << "RECORD-PREREQUISITES: >";
         for (const char* name : names) line << ' ' << name;
         line << "<\n" << std::flush;
     }
@@ -69,7 +64,8 @@ bool record_absent_prerequisites(const char* program_name, int pending_fd,
     bool any_exists = false;
     for (const char* name : names) {
         if (access(name, F_OK) == 0) {
-            diagnostic_prefix(program_name, "ERROR") << name << ": File/directory exists.\n";
+            diagnostic_prefix(program_name, log_level::error)
+                << name << ": File/directory exists.\n";
             any_exists = true;
         }
     }

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "base/retry_on_interrupt.hpp"
+
 namespace ombu {
 
 namespace {
@@ -26,11 +28,11 @@ bool absorb_file(const std::string& name, cubehash_state& state) {
     bool whole = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     alignas(64) static unsigned char buffer[read_piece];
     while (whole) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
+        const ssize_t got = retry_on_interrupt([&] { return read(fd, buffer, sizeof buffer); });
         if (got == 0) break;
         if (got > 0) {
             state.absorb(buffer, static_cast<std::size_t>(got));
-        } else if (errno != EINTR) {
+        } else {
             whole = false;
         }
     }

@@ -9,6 +9,7 @@
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/interrupt.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "jobserver/jobserver.hpp"
 #include "jobserver/token_reader.hpp"
@@ -22,14 +23,12 @@ namespace {
 bool implicit_given_back = false;
 
 void trace(const char* program_name, const char* text) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text << '\n';
+    if (debug_flag) diagnostic_prefix(program_name, log_level::info) << text << '\n';
 }
 
 bool put_token() {
     const char token = 0;
-    ssize_t put;
-    while ((put = write(jobserver_fds[1], &token, 1)) < 0 && errno == EINTR) {
-    }
+    const ssize_t put = retry_on_interrupt([&] { return write(jobserver_fds[1], &token, 1); });
     return put == 1;
 }
 

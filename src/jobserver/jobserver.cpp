@@ -15,30 +15,22 @@ namespace ombu {
 
 int jobserver_fds[2] = {-1, -1};
 
-namespace {
-
-// "<text>: <rest>: <message>", rest being where the fault was found.
-bool fd_list_error(const char* program_name, const char* text, const char* rest,
-                   const char* message) {
-    diagnostic_prefix(program_name, "ERROR") << text << ": " << rest << message << '\n';
-    return false;
-}
-
-}  // namespace
-
 bool parse_fd_list(const char* program_name, const char* text, int* fds, int count) {
     const char* position = text;
     for (int slot = 0;; ++slot) {
         char* end;
         long value = std::strtol(position, &end, 0);
         if (end == position) {
-            return fd_list_error(program_name, text, position,
-                                 ": File descriptor number not supplied.");
+            report_error(program_name, text,
+                         std::string(position) + ": File descriptor number not supplied.");
+            return false;
         }
         // Below the range of int too: the conversion would wrap to some
         // other descriptor (-4294967295 to 1).
         if (value > INT_MAX || value < INT_MIN) {
-            return fd_list_error(program_name, text, end, ": File descriptor number too large.");
+            report_error(program_name, text,
+                         std::string(end) + ": File descriptor number too large.");
+            return false;
         }
         fds[slot] = static_cast<int>(value);
         position = end;
@@ -47,13 +39,16 @@ bool parse_fd_list(const char* program_name, const char* text, int* fds, int cou
             fds[1] = fds[0];  // one number names both ends of the pipe
             break;
         }
-        if (*position != ',')
-            return fd_list_error(program_name, text, position, ": Missing comma.");
+        if (*position != ',') {
+            report_error(program_name, text, std::string(position) + ": Missing comma.");
+            return false;
+        }
         ++position;
     }
     if (*position != '\0') {
-        return fd_list_error(program_name, text, position,
-                             ": Trailing junk after file descriptor(s).");
+        report_error(program_name, text,
+                     std::string(position) + ": Trailing junk after file descriptor(s).");
+        return false;
     }
     return true;
 }

@@ -12,6 +12,7 @@
 
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "jobserver/jobserver.hpp"
 
@@ -51,8 +52,7 @@ unsigned long fill_pipe(int fd, unsigned long tokens) {
     unsigned long written = 0;
     while (written < tokens) {
         size_t chunk = static_cast<size_t>(std::min<unsigned long>(tokens - written, sizeof zeros));
-        ssize_t result = write(fd, zeros, chunk);
-        if (result < 0 && errno == EINTR) continue;
+        const ssize_t result = retry_on_interrupt([&] { return write(fd, zeros, chunk); });
         if (result <= 0) break;
         written += static_cast<unsigned long>(result);
     }
@@ -86,14 +86,14 @@ bool is_jobserver_pipe(const int fds[2]) {
 void adopt_fifo(const char* program_name, const char* path) {
     int fd = open(path, O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-        diagnostic_prefix(program_name, "WARNING")
+        diagnostic_prefix(program_name, log_level::warning)
             << path << ": " << std::strerror(errno) << "; running without a jobserver.\n";
         return;
     }
     struct stat status;
     if (fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) {
         close(fd);
-        diagnostic_prefix(program_name, "WARNING")
+        diagnostic_prefix(program_name, log_level::warning)
             << path << ": Not a FIFO; running without a jobserver.\n";
         return;
     }
@@ -118,12 +118,12 @@ long tokens_in_pipe() {
 
 bool create_jobserver(const char* program_name, unsigned long jobs, long max_pipe_size) {
     if (jobs == 0) {
-        diagnostic_prefix(program_name, "FATAL") << "Invalid job limit.\n";
+        diagnostic_prefix(program_name, log_level::fatal) << "Invalid job limit.\n";
         return false;
     }
     int fds[2];
     if (pipe(fds) != 0) {
-        diagnostic_prefix(program_name, "FATAL") << "pipe: " << std::strerror(errno) << '\n';
+        report_system_error(program_name, "pipe", errno, nullptr, log_level::fatal);
         return false;
     }
     jobserver_fds[0] = fds[0];
@@ -135,12 +135,13 @@ bool create_jobserver(const char* program_name, unsigned long jobs, long max_pip
     unsigned long written = fill_pipe(fds[1], tokens);
     if (debug_flag) {
         for (unsigned long i = 0; i < written; ++i) {
-            diagnostic_prefix(program_name, "INFO") << "Vacated a job slot to the jobserver.\n";
+            diagnostic_prefix(program_name, log_level::info)
+                << "Vacated a job slot to the jobserver.\n";
         }
     }
     expected_tokens = static_cast<long>(written);
     if (written < tokens) {
-        diagnostic_prefix(program_name, "WARNING")
+        diagnostic_prefix(program_name, log_level::warning)
             << "Job limit " << jobs << " does not fit in the jobserver pipe; using " << written + 1
             << ".\n";
     }
@@ -156,7 +157,7 @@ bool adopt_jobserver(const char* program_name, const char* text, bool fifo_allow
     int fds[2] = {-1, -1};
     if (!parse_fd_list(program_name, text, fds, 2)) return false;
     if (!is_jobserver_pipe(fds)) {
-        diagnostic_prefix(program_name, "WARNING")
+        diagnostic_prefix(program_name, log_level::warning)
             << text << ": Not an open jobserver pipe; running without a jobserver.\n";
         return true;
     }
@@ -178,7 +179,7 @@ void audit_jobserver(const char* program_name, bool interrupted) {
     }
     found = tokens_in_pipe();
     if (found < 0 || found == expected_tokens) return;
-    diagnostic_prefix(program_name, "WARNING")
+    diagnostic_prefix(program_name, log_level::warning)
         << "Job server: " << found << " tokens in the pipe at the end of the build; expected "
         << expected_tokens << ".\n";
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/process.hpp"
+#include "base/retry_on_interrupt.hpp"
 
 namespace ombu {
 
@@ -54,11 +55,7 @@ int private_reader_for(int fd) {
 
 ssize_t read_byte(int fd) {
     char byte;
-    ssize_t result;
-    do {
-        result = read(fd, &byte, 1);
-    } while (result < 0 && errno == EINTR);
-    return result;
+    return retry_on_interrupt([&] { return read(fd, &byte, 1); });
 }
 
 extern "C" void interrupt_read(int) {}
@@ -66,7 +63,9 @@ extern "C" void interrupt_read(int) {}
 }  // namespace
 
 bool take_token_with_timer(int fd) {
-    // No SA_RESTART: the signal makes the read return with EINTR. The timer
+    // No SA_RESTART: the signal makes the read return with EINTR, and the read
+    // is not retried, so that it never waits for a token (an empty pipe gives
+    // false within the timer's step). The timer
     // repeats, so a signal that comes before the read has started is followed
     // by another one while it waits.
     struct sigaction action = {};
@@ -94,11 +93,7 @@ bool take_token(int fd) {
     struct stat status;
     if (fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode)) {
         char byte;
-        ssize_t result;
-        do {
-            result = recv(fd, &byte, 1, MSG_DONTWAIT);
-        } while (result < 0 && errno == EINTR);
-        return result == 1;
+        return retry_on_interrupt([&] { return recv(fd, &byte, 1, MSG_DONTWAIT); }) == 1;
     }
     int own = private_reader_for(fd);
     if (own < 0) return take_token_with_timer(fd);

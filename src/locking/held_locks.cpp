@@ -20,7 +20,7 @@ namespace {
 std::vector<held_lock> ancestor_locks;
 std::vector<held_lock> judged_locks;
 
-bool contains(const std::vector<held_lock>& locks, const lock_identity& id) {
+bool contains(const std::vector<held_lock>& locks, const file_identity& id) {
     return std::any_of(locks.begin(), locks.end(),
                        [&id](const held_lock& lock) { return lock.id == id; });
 }
@@ -61,7 +61,7 @@ std::string unescape(const std::string& text) {
 bool locked_by_anyone(const held_lock& lock) {
     const int fd = open(lock.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return errno != ENOENT;
-    lock_identity present;
+    file_identity present;
     bool held =
         identity_of(fd, present) && present == lock.id && try_lock_whole_file(fd, true) != 1;
     close(fd);  // lets go of the lock taken by the test, if any
@@ -69,14 +69,6 @@ bool locked_by_anyone(const held_lock& lock) {
 }
 
 }  // namespace
-
-bool identity_of(int fd, lock_identity& id) {
-    struct stat status;
-    if (fstat(fd, &status) != 0) return false;
-    id.device = status.st_dev;
-    id.inode = status.st_ino;
-    return true;
-}
 
 void load_ancestor_locks() {
     ancestor_locks.clear();
@@ -97,7 +89,7 @@ void load_ancestor_locks() {
     }
 }
 
-bool held_upstream(const lock_identity& id) {
+bool held_upstream(const file_identity& id) {
     if (contains(judged_locks, id)) return true;
     // An ancestor's lock counts only while somebody still holds it: a process
     // that a script left running in the background may outlive the build.
@@ -113,7 +105,7 @@ std::vector<held_lock> upstream_locks() {
     return locks;
 }
 
-void push_judged_lock(const lock_identity& id, const std::string& lock_name) {
+void push_judged_lock(const file_identity& id, const std::string& lock_name) {
     judged_locks.push_back({id, absolute_path(lock_name)});
 }
 
@@ -121,7 +113,7 @@ void pop_judged_lock() {
     if (!judged_locks.empty()) judged_locks.pop_back();
 }
 
-std::string held_locks_entry(const lock_identity& job_lock, const std::string& job_lock_name) {
+std::string held_locks_entry(const file_identity& job_lock, const std::string& job_lock_name) {
     std::ostringstream entry;
     entry << held_locks_variable << '=';
     for (const auto& lock : ancestor_locks) write_lock(entry, lock);

@@ -25,14 +25,14 @@ namespace {
 // what they wait for, for a lock held upstream of this process.
 bool waits_lead_back(const std::string& wanted) {
     std::vector<std::string> frontier{wanted};
-    std::vector<lock_identity> visited;
+    std::vector<file_identity> visited;
     while (!frontier.empty()) {
         const std::string lock = frontier.back();
         frontier.pop_back();
         for (const auto& next : waited_for_under(lock)) {
             struct stat status;
             if (stat(next.c_str(), &status) != 0) continue;
-            const lock_identity id{status.st_dev, status.st_ino};
+            const file_identity id{status.st_dev, status.st_ino};
             if (held_upstream(id)) return true;
             if (std::find(visited.begin(), visited.end(), id) != visited.end()) continue;
             visited.push_back(id);
@@ -95,7 +95,7 @@ lock_wait acquire_lock(int fd, const std::string& lock_name, bool exclusive,
 }
 
 void report_cycle(const char* program_name, const std::string& target) {
-    diagnostic_prefix(program_name, "ERROR") << target << ": Dependency cycle detected.\n";
+    diagnostic_prefix(program_name, log_level::error) << target << ": Dependency cycle detected.\n";
 }
 
 }  // namespace ombu

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/file_identity.hpp"
 #include "base/process.hpp"
 #include "locking/lock_wait.hpp"
 

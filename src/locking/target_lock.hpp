@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_identity.hpp"
 #include "base/owned_fd.hpp"
 #include "locking/held_locks.hpp"
 
@@ -27,7 +28,7 @@ struct lock_request {
     bool exclusive = false;
     bool may_wait = true;
     // Locks that the caller holds already: asking for one again is a duplicate.
-    const std::vector<lock_identity>* own_locks = nullptr;
+    const std::vector<file_identity>* own_locks = nullptr;
 };
 
 // The lock of one target as a value: held from a successful take until the
@@ -37,7 +38,7 @@ class target_lock {
 public:
     bool held() const { return locked_; }
     bool identified() const { return identified_; }
-    const lock_identity& identity() const { return identity_; }
+    const file_identity& identity() const { return identity_; }
     // The open lock file while held (for its times: the judging stamps it).
     int fd() const { return file_.get(); }
 
@@ -47,7 +48,7 @@ private:
     owned_fd file_;
     bool locked_ = false;
     bool identified_ = false;
-    lock_identity identity_;
+    file_identity identity_;
 };
 
 // The sequence above, into lock (which gives up whatever it held before).

@@ -7,7 +7,9 @@
 
 #include <cerrno>
 
+#include "base/directory_tree.hpp"
 #include "base/process.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "locking/held_locks.hpp"
 
 namespace ombu {
@@ -29,20 +31,17 @@ std::string read_all(int fd) {
     std::string text;
     char buffer[512];
     for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
-            return text;
-        }
+        const ssize_t got = retry_on_interrupt([&] { return read(fd, buffer, sizeof buffer); });
+        if (got <= 0) return text;
+        text.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
 bool write_all(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t put = write(fd, text.data() + done, text.size() - done);
-        if (put < 0 && errno == EINTR) continue;
+        const ssize_t put =
+            retry_on_interrupt([&] { return write(fd, text.data() + done, text.size() - done); });
         if (put <= 0) return false;
         done += static_cast<std::size_t>(put);
     }
@@ -55,7 +54,7 @@ constexpr const char* draft_suffix = ".new";
 // that has ended may remove the directory between the two, hence the retries.
 int open_draft(const std::string& directory, const std::string& draft) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        mkdir(directory.c_str(), 0777);
+        make_directories(directory);
         const int fd = open(draft.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0 || errno != ENOENT) return fd;
     }

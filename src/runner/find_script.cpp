@@ -64,7 +64,8 @@ bool find_script(const char* program_name, Job& job, script_match& match, int pe
     while (!search_level(program_name, pending_fd, job, directory, base, match)) {
         // Relative names stop at the current directory, absolute ones at "/".
         if (directory.size() < 2) {
-            diagnostic_prefix(program_name, "ERROR") << name << ": Cannot find .do file to use.\n";
+            diagnostic_prefix(program_name, log_level::error)
+                << name << ": Cannot find .do file to use.\n";
             hint_no_script(program_name, name);
             return false;
         }

@@ -3,8 +3,10 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
+#include "base/file_identity.hpp"
 #include "base/process.hpp"
 #include "jobserver/job_slot.hpp"
 #include "locking/held_locks.hpp"
@@ -30,14 +32,14 @@ public:
     target_lock lock;         // the exclusive lock, held while the script runs
     job_slot slot;            // the slot its running script uses
     bool lock_known = false;  // lock_id is set: the launch opened the lock file
-    lock_identity lock_id;
+    file_identity lock_id;
     file_state target_before;  // the target as the launch found it
     // The prerequisites file seen when the target was judged out of date, for
     // jobs made by a judgement (not by ombu's "rebuild whatever its state"):
     // once the job holds its lock, another file there means another job has
     // committed the target since, and this one has nothing left to do.
     bool judged = false;
-    file_identity judged_prerequisites;
+    std::optional<file_identity> judged_prerequisites;
 };
 
 }  // namespace ombu

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/hint.hpp"
 #include "base/interrupt.hpp"
 #include "base/owned_fd.hpp"
@@ -26,16 +27,13 @@ namespace ombu {
 
 namespace {
 
-void report_file_error(const char* program_name, const std::string& file, int error) {
-    diagnostic_prefix(program_name, "ERROR") << file << ": " << std::strerror(error) << '\n';
-}
-
 // Takes the job's exclusive lock into lock, unless the lock is one that
 // waiting for would never end.
 launch_result lock_target(Job& job, const char* program_name,
-                          const std::vector<lock_identity>& launched_locks, bool may_wait,
+                          const std::vector<file_identity>& launched_locks, bool may_wait,
                           target_lock& lock) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << job.lock_name << ": Locking ...\n";
+    if (debug_flag)
+        diagnostic_prefix(program_name, log_level::info) << job.lock_name << ": Locking ...\n";
     const lock_status status = take_target_lock(program_name,
                                                 {.target = job.target,
                                                  .lock_name = job.lock_name,
@@ -52,7 +50,7 @@ launch_result lock_target(Job& job, const char* program_name,
             break;
         case lock_status::not_opened: {
             const int error = errno;
-            report_file_error(program_name, job.lock_name, error);
+            report_system_error(program_name, job.lock_name, error);
             if (error == ENOENT && access(database_directory, F_OK) != 0) {
                 print_hint(program_name, database_directory,
                            "No build database here: ombu makes one; run the build from the "
@@ -61,7 +59,7 @@ launch_result lock_target(Job& job, const char* program_name,
             return launch_result::failed;
         }
         case lock_status::failed:
-            if (interrupt_signal() == 0) report_file_error(program_name, job.lock_name, errno);
+            if (interrupt_signal() == 0) report_system_error(program_name, job.lock_name, errno);
             return launch_result::failed;
         case lock_status::cycle:
             return launch_result::failed;
@@ -75,7 +73,8 @@ launch_result lock_target(Job& job, const char* program_name,
     if (skip_failed_target(program_name, job.target)) return launch_result::failed;
     if (job.judged && committed_since(job.prerequisites_name, job.judged_prerequisites)) {
         if (debug_flag) {
-            diagnostic_prefix(program_name, "INFO") << job.target << ": Rebuilt since judged.\n";
+            diagnostic_prefix(program_name, log_level::info)
+                << job.target << ": Rebuilt since judged.\n";
         }
         return launch_result::done;
     }
@@ -101,7 +100,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 }  // namespace
 
 launch_result launch_job(Job& job, const char* program_name,
-                         const std::vector<lock_identity>& launched_locks, bool may_wait) {
+                         const std::vector<file_identity>& launched_locks, bool may_wait) {
     job.pid = -1;
     const std::string name = job.name;
     const auto slash = name.rfind('/');
@@ -121,7 +120,7 @@ launch_result launch_job(Job& job, const char* program_name,
     unlink(job.pending_name.c_str());
     owned_fd pending(open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777));
     if (!pending.held()) {
-        report_file_error(program_name, job.pending_name, errno);
+        report_system_error(program_name, job.pending_name, errno);
         return launch_result::failed;
     }
 
@@ -145,7 +144,7 @@ launch_result launch_job(Job& job, const char* program_name,
     const auto envp = pointers_to(environment);
 
     if (verbose_flag) {
-        diagnostic_prefix(program_name, "INFO")
+        diagnostic_prefix(program_name, log_level::info)
             << "spawn: " << arguments[0] << ' ' << arguments[1] << ' ' << arguments[2] << ' '
             << arguments[3] << '\n';
     }

@@ -22,6 +22,6 @@ enum class launch_result {
 // process whose own scripts are running must not: it could not reap them, so
 // their locks, which the holder may be waiting for, would never be released.
 launch_result launch_job(Job& job, const char* program_name,
-                         const std::vector<lock_identity>& launched_locks, bool may_wait = true);
+                         const std::vector<file_identity>& launched_locks, bool may_wait = true);
 
 }  // namespace ombu

@@ -37,7 +37,7 @@ std::string ombuflags_entry(int pending_fd) {
 }
 
 std::vector<std::string> script_environment(const char* const* inherited,
-                                            const lock_identity& job_lock,
+                                            const file_identity& job_lock,
                                             const std::string& job_lock_name, int pending_fd) {
     std::vector<std::string> entries;
     for (auto entry = inherited; *entry != nullptr; ++entry) {

@@ -17,7 +17,7 @@ std::string ombuflags_entry(int pending_fd);
 // locks held upstream of the script (its own target's included), then the new
 // OMBUFLAGS entry, last. Scripts thus see exactly one entry of each.
 std::vector<std::string> script_environment(const char* const* inherited,
-                                            const lock_identity& job_lock,
+                                            const file_identity& job_lock,
                                             const std::string& job_lock_name, int pending_fd);
 
 }  // namespace ombu

@@ -13,6 +13,7 @@
 #include "base/diagnostics.hpp"
 #include "base/interrupt.hpp"
 #include "base/process.hpp"
+#include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
 #include "database/layout.hpp"
@@ -39,17 +40,17 @@ struct job_loop {
     job_list jobs{};
     std::size_t next_to_start = 0;
     std::size_t next_to_await = 0;
-    std::vector<lock_identity> launched_locks{};  // lock files of the jobs launched so far
+    std::vector<file_identity> launched_locks{};  // lock files of the jobs launched so far
     bool deferred = false;  // the last launch was put off: await a job, not a token
     bool result = true;
 };
 
 void trace(const char* program_name, const char* text) {
-    if (debug_flag) diagnostic_prefix(program_name, "INFO") << text;
+    if (debug_flag) diagnostic_prefix(program_name, log_level::info) << text;
 }
 
 void trace_call(bool always, const char* program_name, const std::vector<const char*>& names) {
-    std::ostream& out = diagnostic_prefix(program_name, "INFO");
+    std::ostream& out = diagnostic_prefix(program_name, log_level::info);
     out << (always ? "OMBU: >" : "OMBU-IFCHANGE-INTERNAL: >");
     for (const char* name : names) {
         if (is_source_file(name)) {
@@ -134,8 +135,7 @@ bool start_job(job_loop& loop, job_slot slot) {
             break;
         case launch_result::launched:
             if (job.pid == -1) {
-                diagnostic_prefix(loop.program_name, "ERROR")
-                    << job.script << ": " << std::strerror(fork_error) << '\n';
+                report_system_error(loop.program_name, job.script, fork_error);
                 loop.result = false;
             } else {
                 job.slot = std::move(slot);
@@ -204,17 +204,18 @@ void await_job(job_loop& loop) {
     loop.deferred = false;
     if (waited <= 0) {
         if (errno == EINTR && interrupt_signal() != 0) return;  // the loop stops the jobs
-        diagnostic_prefix(loop.program_name, "ERROR") << std::strerror(errno) << '\n';
+        report_system_error(loop.program_name, errno);
         loop.result = false;
         abandon_running_jobs(loop);
         return;
     }
     if (debug_flag) {
-        diagnostic_prefix(loop.program_name, "INFO") << "Reaped child process ID " << pid << ".\n";
+        diagnostic_prefix(loop.program_name, log_level::info)
+            << "Reaped child process ID " << pid << ".\n";
     }
     Job* job = running_job(loop, pid);
     if (job == nullptr) {
-        diagnostic_prefix(loop.program_name, "ERROR")
+        diagnostic_prefix(loop.program_name, log_level::error)
             << "Unknown child process ID " << pid << ".\n";
         return;
     }
@@ -247,8 +248,9 @@ void stop_jobs(job_loop& loop) {
         pid_t pid = -1;
         int child_end = 0;
         int status = 0;
-        const int reaped = wait_for_child(pid, child_end, status);
-        if (reaped < 0 && errno == EINTR) continue;  // another signal: go on waiting
+        // Another signal only interrupts the wait: go on waiting.
+        const int reaped =
+            retry_on_interrupt([&] { return wait_for_child(pid, child_end, status); });
         if (reaped <= 0) {
             abandon_running_jobs(loop);
             break;
@@ -284,7 +286,7 @@ bool build_targets(bool always, const char* program_name, const std::vector<cons
     judge_names(always, names, loop);
     if (!loop.jobs.empty()) run_jobs(loop);
     if (debug_flag) {
-        diagnostic_prefix(program_name, "INFO")
+        diagnostic_prefix(program_name, log_level::info)
             << "Ombu status = " << (loop.result ? '1' : '0') << ".\n"
             << std::flush;
     }

@@ -1,7 +1,6 @@
 #include "scheduler/commit.hpp"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <set>
 
 #include "base/diagnostics.hpp"
+#include "base/directory_tree.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
@@ -24,31 +24,6 @@ namespace ombu {
 namespace {
 
 std::set<std::string> committed_targets;
-
-// The error of the removal that ended a walk; nftw may touch errno while it
-// unwinds its open directories.
-int walk_error = 0;
-
-int remove_entry(const char* path, const struct stat*, int kind, struct FTW*) {
-    switch (kind) {
-        case FTW_F:
-        case FTW_D:
-        case FTW_DNR:
-        case FTW_DP:
-        case FTW_SL:
-            if (std::remove(path) == 0) return 0;
-            walk_error = errno;
-            return -1;
-        default:  // the walk could not read the entry's status
-            walk_error = EINVAL;
-            return -1;
-    }
-}
-
-void report_failure(const char* program_name, const std::string& subject, const char* what,
-                    int error) {
-    diagnostic_prefix(program_name, "ERROR") << subject << what << std::strerror(error) << '\n';
-}
 
 // What every ending of a job does last: the job lets go of its lock (the
 // value it held goes) and gives its slot back.
@@ -64,27 +39,10 @@ void abandon_commit(Job& job, bool& result) {
     release_job(job);
 }
 
-bool is_directory(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 }  // namespace
 
 bool committed_here(const std::string& target) {
     return !committed_targets.empty() && committed_targets.count(target) != 0;
-}
-
-int remove_tree(const std::string& path) {
-    if (is_directory_reference(path)) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!is_directory(path)) return std::remove(path.c_str());
-    walk_error = 0;
-    const int walked = nftw(path.c_str(), remove_entry, 64, FTW_PHYS | FTW_DEPTH);
-    if (walked != 0 && walk_error != 0) errno = walk_error;
-    return walked;
 }
 
 void commit_job(Job& job, const char* program_name, bool& result) {
@@ -98,8 +56,8 @@ void commit_job(Job& job, const char* program_name, bool& result) {
         if (fd >= 0) close_fd(fd);
     }
     if (is_directory(job.target) && remove_tree(job.target) != 0) {
-        report_failure(program_name, job.target,
-                       ": Unable to remove contents of target directory: ", errno);
+        report_system_error(program_name, job.target, errno,
+                            "Unable to remove contents of target directory");
         abandon_commit(job, result);
         return;
     }
@@ -110,35 +68,38 @@ void commit_job(Job& job, const char* program_name, bool& result) {
     // the old target. The pending file keeps the name a target meanwhile, so
     // it must be there before anything goes.
     if (lstat(job.pending_name.c_str(), &status) != 0) {
-        report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
+        report_system_error(program_name, job.pending_name, errno,
+                            "Unable to rename database file");
         abandon_commit(job, result);
         return;
     }
     if (std::remove(job.prerequisites_name.c_str()) != 0 && errno != ENOENT) {
-        report_failure(program_name, job.prerequisites_name,
-                       ": Unable to remove database file: ", errno);
+        report_system_error(program_name, job.prerequisites_name, errno,
+                            "Unable to remove database file");
         abandon_commit(job, result);
         return;
     }
     if (std::rename(job.output_name.c_str(), job.target.c_str()) != 0) {
-        report_failure(program_name, job.target, ": Unable to rename target file: ", errno);
+        report_system_error(program_name, job.target, errno, "Unable to rename target file");
         abandon_commit(job, result);
         return;
     }
     if (std::rename(job.pending_name.c_str(), job.prerequisites_name.c_str()) != 0) {
-        report_failure(program_name, job.pending_name, ": Unable to rename database file: ", errno);
+        report_system_error(program_name, job.pending_name, errno,
+                            "Unable to rename database file");
         abandon_commit(job, result);
         return;
     }
     committed_targets.insert(job.target);
     clear_failure_mark(job.target);
     if (!silent_flag)
-        diagnostic_prefix(program_name, "INFO") << job.target << ": Ombune.\n" << std::flush;
+        diagnostic_prefix(program_name, log_level::info) << job.target << ": Ombune.\n"
+                                                         << std::flush;
     release_job(job);
 }
 
 void fail_job(Job& job, const char* program_name, bool& result) {
-    diagnostic_prefix(program_name, "ERROR") << job.target << ": Not done.\n";
+    diagnostic_prefix(program_name, log_level::error) << job.target << ": Not done.\n";
     mark_failed(job.target);
     remove_tree(job.output_name);
     result = false;

@@ -20,8 +20,4 @@ void abandon_job(Job& job, const char* program_name, bool& result);
 // its contents changed, so the time alone does not show it unchanged.
 bool committed_here(const std::string& target);
 
-// Removes a file, or a directory with everything below it, never following
-// symbolic links. Refuses "/" and names ending in "", "." or "..": -1, EINVAL.
-int remove_tree(const std::string& path);
-
 }  // namespace ombu

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/paths.hpp"
 #include "base/settings.hpp"
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"

@@ -38,14 +38,14 @@ difference compare(const fingerprint& recorded, const fingerprint& present, bool
 
 void report_missing_target(const char* program_name, const char* target) {
     if (!verbose_flag) return;
-    diagnostic_prefix(program_name, "INFO")
+    diagnostic_prefix(program_name, log_level::info)
         << target << " needs rebuilding because it does not exist.\n";
 }
 
 void report_difference(const char* program_name, const char* target,
                        const prerequisite_record& record, const fingerprint& present,
                        difference found) {
-    std::ostream& out = diagnostic_prefix(program_name, "INFO");
+    std::ostream& out = diagnostic_prefix(program_name, log_level::info);
     out << target << " needs rebuilding because " << record.name;
     switch (found) {
         case difference::vanished:

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -13,13 +15,13 @@ TEST(DiagnosticPrefix, WritesProgramTagAndLevel) {
     struct {
         const char* program;
         const char* tag;
-        const char* level;
+        log_level level;
         const char* line;
     } cases[] = {
-        {"ombu", "", "FATAL", "ombu: FATAL: text\n"},
-        {"ombu-ifchange", "1", "INFO", "ombu-ifchange[1]: INFO: text\n"},
-        {"ombu", "007", "WARNING", "ombu[007]: WARNING: text\n"},
-        {"", "", "ERROR", ": ERROR: text\n"},
+        {"ombu", "", log_level::fatal, "ombu: FATAL: text\n"},
+        {"ombu-ifchange", "1", log_level::info, "ombu-ifchange[1]: INFO: text\n"},
+        {"ombu", "007", log_level::warning, "ombu[007]: WARNING: text\n"},
+        {"", "", log_level::error, ": ERROR: text\n"},
     };
     std::ostringstream captured;
     std::streambuf* saved = std::clog.rdbuf(captured.rdbuf());
@@ -31,6 +33,21 @@ TEST(DiagnosticPrefix, WritesProgramTagAndLevel) {
     }
     std::clog.rdbuf(saved);
     log_tag.clear();
+}
+
+// "<subject>: [<what>: ]<system text>", or the system text alone.
+TEST(ReportSystemError, JoinsSubjectWhatAndSystemText) {
+    std::ostringstream captured;
+    std::streambuf* saved = std::clog.rdbuf(captured.rdbuf());
+    report_system_error("ombu", "a/b", ENOENT);
+    report_system_error("ombu", "t", EACCES, "Unable to rename target file");
+    report_system_error("ombu", EIO);
+    report_system_error("ombu", "pipe", EMFILE, nullptr, log_level::fatal);
+    std::clog.rdbuf(saved);
+    EXPECT_EQ(captured.str(), std::string("ombu: ERROR: a/b: ") + std::strerror(ENOENT) +
+                                  "\nombu: ERROR: t: Unable to rename target file: " +
+                                  std::strerror(EACCES) + "\nombu: ERROR: " + std::strerror(EIO) +
+                                  "\nombu: FATAL: pipe: " + std::strerror(EMFILE) + "\n");
 }
 
 // Each line reaches standard error in one write, whatever the pieces it was

@@ -14,11 +14,6 @@ namespace {
 
 using namespace ombu_unit;
 
-bool is_directory(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 TEST(DatabasePath, ConcatenatesWithoutNormalising) {
     struct case_t {
         const char* target;
@@ -136,7 +131,7 @@ TEST(CommittedSince, OnlyANewRecordsFileProvesACommit) {
         scratch_directory scratch;
         mkdir(".ombu", 0777);
         if (c.judged_with_file) put_file(".ombu/t.prereqs");
-        const file_identity judged = identity_of_name(".ombu/t.prereqs");
+        const auto judged = identity_of_name(".ombu/t.prereqs");
         c.since();
         EXPECT_EQ(committed_since(".ombu/t.prereqs", judged), c.committed) << c.what;
     }
@@ -153,38 +148,6 @@ TEST(ForgetTargetWithoutScript, KeepsThePendingFileOfANameThatExists) {
         EXPECT_EQ(access(".ombu/n.prereqs.build", F_OK) == 0, name_exists);
         EXPECT_EQ(is_source_file("n"), false);
     }
-}
-
-TEST(MakeDirectories, MakesParentsFirstAndIgnoresFailures) {
-    scratch_directory scratch;
-    make_directories(".ombu/a/b");
-    EXPECT_TRUE(is_directory(".ombu"));
-    EXPECT_TRUE(is_directory(".ombu/a"));
-    EXPECT_TRUE(is_directory(".ombu/a/b"));
-
-    // Everything there already, an empty path, doubled slashes: silently fine.
-    make_directories(".ombu/a/b");
-    make_directories("");
-    make_directories(".ombu//tmp");
-    EXPECT_TRUE(is_directory(".ombu/tmp"));
-
-    // A file in the way stops the making without a word.
-    put_file("file");
-    make_directories("file/x/y");
-    EXPECT_FALSE(is_directory("file/x"));
-}
-
-TEST(IsDirectoryReference, LastComponentEmptyDotOrDotDot) {
-    struct case_t {
-        const char* name;
-        bool reference;
-    } cases[] = {
-        {"/", true},     {"", true},     {".", true},    {"..", true},  {"a/", true},
-        {"a/.", true},   {"a/..", true}, {"//", true},   {"/..", true}, {"a", false},
-        {".a", false},   {"...", false}, {"a/b", false}, {"/a", false}, {"./a", false},
-        {"../a", false}, {"a..", false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(is_directory_reference(c.name), c.reference) << c.name;
 }
 
 }  // namespace

@@ -22,9 +22,9 @@ namespace {
 using ombu_unit::put_file;
 using ombu_unit::scratch_directory;
 
-lock_identity identity_of_path(const std::string& path) {
+file_identity identity_of_path(const std::string& path) {
     const int fd = open_lock_file(AT_FDCWD, path.c_str());
-    lock_identity id;
+    file_identity id;
     EXPECT_TRUE(identity_of(fd, id)) << path;
     close(fd);
     return id;
@@ -84,9 +84,9 @@ TEST_F(HeldLocks, TheEntryHandsEveryHeldLockToTheNextBuild) {
     // Paths with white space and "%" survive the one-line entry.
     const std::string judged = ".ombu/a b%20.prereqs.lock";
     const std::string job = ".ombu/job\tx.prereqs.lock";
-    const lock_identity judged_id = identity_of_path(judged);
-    const lock_identity job_id = identity_of_path(job);
-    const lock_identity other_id = identity_of_path(".ombu/other.prereqs.lock");
+    const file_identity judged_id = identity_of_path(judged);
+    const file_identity job_id = identity_of_path(job);
+    const file_identity other_id = identity_of_path(".ombu/other.prereqs.lock");
 
     push_judged_lock(judged_id, judged);
     const std::string entry = held_locks_entry(job_id, job);
@@ -117,7 +117,7 @@ TEST_F(HeldLocks, TheEntryHandsEveryHeldLockToTheNextBuild) {
 
 TEST_F(HeldLocks, MalformedEntriesAreSkipped) {
     const std::string path = scratch_.path() + "/.ombu/ok.prereqs.lock";
-    const lock_identity id = identity_of_path(path);
+    const file_identity id = identity_of_path(path);
     const int held = open_locked_exclusive(AT_FDCWD, path.c_str());
     const std::string good =
         std::to_string(id.device) + ":" + std::to_string(id.inode) + ":" + path;

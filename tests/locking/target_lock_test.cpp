@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "base/file_identity.hpp"
 #include "base/process.hpp"
 #include "support/scratch.hpp"
 
@@ -56,7 +57,7 @@ TEST(TargetLock, OutcomesOfTheSequence) {
         {"held upstream",
          [] {
              const int fd = open_lock_file(AT_FDCWD, lock_name.c_str());
-             lock_identity id;
+             file_identity id;
              identity_of(fd, id);
              close(fd);
              push_judged_lock(id, lock_name);
@@ -72,7 +73,7 @@ TEST(TargetLock, OutcomesOfTheSequence) {
         scratch_directory scratch;
         mkdir(".ombu", 0777);
         const int other = c.setup();
-        std::vector<lock_identity> own;
+        std::vector<file_identity> own;
         if (c.own) {
             const int fd = open_lock_file(AT_FDCWD, lock_name.c_str());
             own.resize(1);
@@ -103,7 +104,7 @@ TEST(TargetLock, OutcomesOfTheSequence) {
         if (c.identified) {
             struct stat file;
             ASSERT_EQ(stat(lock_name.c_str(), &file), 0);
-            EXPECT_TRUE((lock.identity() == lock_identity{file.st_dev, file.st_ino}));
+            EXPECT_TRUE((lock.identity() == file_identity{file.st_dev, file.st_ino}));
         }
         if (other >= 0) close(other);
         // Only a held lock keeps others out.

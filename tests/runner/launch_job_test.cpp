@@ -78,7 +78,7 @@ protected:
 
     // Launches job, then forgets the fingerprints that its search took: the
     // cache is process-wide and later tests use the same names elsewhere.
-    launch_result launch(Job& job, const std::vector<lock_identity>& launched = {}) {
+    launch_result launch(Job& job, const std::vector<file_identity>& launched = {}) {
         captured_log log;
         const launch_result result = launch_job(job, "ombu", launched);
         log_ = log.str();
@@ -295,7 +295,7 @@ TEST_F(Launch, AnotherSpellingOfALaunchedTargetIsADuplicate) {
 TEST_F(Launch, ALockHeldUpstreamIsADependencyCycle) {
     put_file("foo.do", "#!/bin/sh\n", 0755);
     const int fd = open(".ombu/foo.prereqs.lock", O_WRONLY | O_CREAT, 0600);
-    lock_identity id;
+    file_identity id;
     ASSERT_TRUE(identity_of(fd, id));
     close(fd);
     push_judged_lock(id, ".ombu/foo.prereqs.lock");

@@ -356,7 +356,7 @@ TEST_F(NeedsRebuild, ALockHeldUpstreamIsACycle) {
         [] {
             target_with("");
             const int fd = open_lock_file(AT_FDCWD, ".ombu/t.prereqs.lock");
-            lock_identity id;
+            file_identity id;
             ASSERT_TRUE(identity_of(fd, id));
             push_judged_lock(id, ".ombu/t.prereqs.lock");
             close_fd(fd);

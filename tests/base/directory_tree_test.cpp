@@ -1,3 +1,5 @@
+#include "base/directory_tree.hpp"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "scheduler/commit.hpp"
 #include "support/scratch.hpp"
 #include "support/unprivileged.hpp"
 
@@ -85,6 +86,25 @@ TEST(RemoveTree, AFailedRemovalEndsTheWalkWithItsError) {
     if (run.skipped) GTEST_SKIP() << run.reason;
     EXPECT_EQ(run.reason, "");
     EXPECT_EQ(run.output, std::string("-1 ") + std::strerror(EACCES) + " kept");
+}
+
+TEST(MakeDirectories, MakesParentsFirstAndIgnoresFailures) {
+    scratch_directory scratch;
+    make_directories(".ombu/a/b");
+    EXPECT_TRUE(is_directory(".ombu"));
+    EXPECT_TRUE(is_directory(".ombu/a"));
+    EXPECT_TRUE(is_directory(".ombu/a/b"));
+
+    // Everything there already, an empty path, doubled slashes: silently fine.
+    make_directories(".ombu/a/b");
+    make_directories("");
+    make_directories(".ombu//tmp");
+    EXPECT_TRUE(is_directory(".ombu/tmp"));
+
+    // A file in the way stops the making without a word.
+    put_file("file");
+    make_directories("file/x/y");
+    EXPECT_FALSE(is_directory("file/x"));
 }
 
 }  // namespace
