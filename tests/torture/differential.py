@@ -112,6 +112,10 @@ def clean_build(args, project, work, jobs, stats):
     rmtree(root)
     os.makedirs(root)
     project.write(root)
+    # A directory that held only a link that a build replaced by its output
+    # has no source left in it; the tree keeps it, and so does a checkout.
+    for name in list(project.targets) + sorted(project.gone):
+        os.makedirs(os.path.join(root, os.path.dirname(name)), exist_ok=True)
     status, _, err = run_build(args.ombu_dir, root, os.path.join(work, "clean.log"), jobs, args.timeout, stats)
     outputs = read_tree_outputs(root, project.targets)
     rmtree(root)
