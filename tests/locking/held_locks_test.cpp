@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/process.hpp"
+#include "fingerprint/fingerprint.hpp"
 #include "jobserver/jobserver.hpp"
 #include "locking/lock_wait.hpp"
 #include "support/scratch.hpp"
@@ -152,6 +153,33 @@ TEST_F(HeldLocks, WaitsForALockAndTakesItWhenReleased) {
     waitpid(holder, nullptr, 0);
     // The note left while waiting is gone.
     EXPECT_NE(access(".ombu/u.prereqs.lock.waits", F_OK), 0);
+}
+
+// What the holder of a lock did before letting it go comes before whatever
+// the waiting process looks at next: no fingerprint taken before the wait
+// answers after it.
+TEST_F(HeldLocks, AfterAWaitNoEarlierFingerprintAnswers) {
+    const std::string path = ".ombu/t.prereqs.lock";
+    put_file("n", "old\n");
+    process_fingerprints().forget("n");
+    const digest before = process_fingerprints().lookup("n").hash;
+    const pid_t holder = hold_lock_elsewhere(path);
+    const pid_t releaser = fork();
+    if (releaser == 0) {
+        usleep(100000);
+        put_file("n", "new\n");
+        kill(holder, SIGKILL);
+        _exit(0);
+    }
+    const int fd = open_lock_file(AT_FDCWD, path.c_str());
+    EXPECT_EQ(acquire_lock(fd, path, true, "ombu"), lock_wait::locked);
+    close(fd);
+    waitpid(releaser, nullptr, 0);
+    waitpid(holder, nullptr, 0);
+    const digest after = process_fingerprints().lookup("n").hash;
+    EXPECT_NE(after, before);
+    EXPECT_EQ(after, make_fingerprint("n").hash);
+    process_fingerprints().forget("n");
 }
 
 TEST_F(HeldLocks, AWaitThatLeadsBackUpstreamIsACycle) {
