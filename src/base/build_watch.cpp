@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ namespace ombu {
 namespace {
 
 int watched_fd = -1;   // read end of the outermost build's pipe (nested builds)
+int member_fd = -1;    // a member's own description of it, locked shared
 int owned_fd = -1;     // write end, held by the outermost build alone
 int own_read_fd = -1;  // the outermost build's read end, which its scripts inherit
 
@@ -31,7 +33,7 @@ bool ended(int fd) {
 
 // The descriptor named by OMBUALIVE ("FD:DEVICE:INODE") when it is still that
 // pipe; -1 otherwise.
-int inherited_watch() {
+int named_watch() {
     const char* text = std::getenv(build_watch_variable);
     if (text == nullptr) return -1;
     int fd = -1;
@@ -50,12 +52,28 @@ int inherited_watch() {
 
 }  // namespace
 
-bool watch_build() {
-    const int inherited = inherited_watch();
-    if (inherited >= 0 && !ended(inherited)) {
-        watched_fd = inherited;
-        return true;
+inherited_watch find_inherited_watch() {
+    const int fd = named_watch();
+    if (fd < 0) return inherited_watch::none;
+    return ended(fd) ? inherited_watch::ended : inherited_watch::running;
+}
+
+void join_watch() {
+    watched_fd = named_watch();
+    if (watched_fd < 0) return;
+    // A description of the pipe of this process's own: a lock on the
+    // inherited one would be shared with the scripts that inherit it too.
+    const std::string path = "/proc/self/fd/" + std::to_string(watched_fd);
+    const int own = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (own < 0) return;
+    if (retry_unless_interrupted([&] { return flock(own, LOCK_SH); }) != 0) {
+        close(own);
+        return;
     }
+    member_fd = own;
+}
+
+bool start_watch() {
     int fds[2];
     if (pipe(fds) != 0) {
         unsetenv(build_watch_variable);
@@ -75,6 +93,8 @@ bool watch_build() {
 
 int build_watch_fd() { return watched_fd; }
 
+int build_member_fd() { return member_fd; }
+
 bool build_gone() {
     if (watched_fd < 0 || !ended(watched_fd)) return false;
     note_interrupt(SIGTERM);
@@ -89,11 +109,13 @@ void end_build_watch() {
     own_read_fd = -1;
 }
 
-bool build_processes_ended() {
-    if (owned_fd < 0 || own_read_fd >= 0) return owned_fd < 0;
-    // The write end of a pipe that nobody can read any more reports an error.
-    pollfd query = {owned_fd, 0, 0};
-    return poll(&query, 1, 0) == 1 && (query.revents & POLLERR) != 0;
+bool build_members_ended() {
+    if (owned_fd < 0) return true;
+    // Every member holds a shared lock on the pipe: the exclusive one is
+    // granted once none is left.
+    if (flock(owned_fd, LOCK_EX | LOCK_NB) != 0) return false;
+    flock(owned_fd, LOCK_UN);
+    return true;
 }
 
 }  // namespace ombu

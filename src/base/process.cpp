@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "base/interrupt.hpp"
 #include "base/retry_on_interrupt.hpp"
@@ -101,9 +103,12 @@ void restore_child_signal() {
     sigaction(SIGCHLD, &action, nullptr);
 }
 
-int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end, int& status) {
-    if (input_fd < 0 && watched_fd < 0) return wait_for_child(pid, child_end, status);
+int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end, int& status,
+                            int timeout_ms) {
+    if (input_fd < 0 && watched_fd < 0 && timeout_ms < 0)
+        return wait_for_child(pid, child_end, status);
     if (!watch_child_ends()) return wait_for_child(pid, child_end, status);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         drain_child_ends();
         const int reaped = reap_child(WNOHANG, pid, child_end, status);
@@ -112,16 +117,64 @@ int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child
         // cannot miss it. Negative descriptors are left out by poll.
         pollfd watched[3] = {
             {child_ended_pipe[0], POLLIN, 0}, {input_fd, POLLIN, 0}, {watched_fd, POLLIN, 0}};
-        if (retry_unless_interrupted([&] { return poll(watched, 3, -1); }) < 0) return -1;
-        if ((watched[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return 3;
-        if ((watched[1].revents & POLLIN) != 0) return 2;
+        int wait_ms = -1;
+        if (timeout_ms >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return wait_timed_out;
+            wait_ms = static_cast<int>(left.count());
+        }
+        if (retry_unless_interrupted([&] { return poll(watched, 3, wait_ms); }) < 0) return -1;
+        if ((watched[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) return wait_watch;
+        if ((watched[1].revents & POLLIN) != 0) return wait_input;
         // A descriptor that can never offer input would wake the poll at once.
         if ((watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            if (watched_fd < 0) return wait_for_child(pid, child_end, status);
+            if (watched_fd < 0 && timeout_ms < 0) return wait_for_child(pid, child_end, status);
             input_fd = -1;
         }
         if ((watched[2].revents & POLLNVAL) != 0) watched_fd = -1;
     }
+}
+
+namespace {
+
+// A kernel without close_range gets the descriptors below 4096 closed one by one.
+void close_range_of(unsigned int first, unsigned int last) {
+    if (close_range(first, last, 0) == 0) return;
+    for (unsigned int fd = first; fd <= last && fd < 4096; ++fd) close(static_cast<int>(fd));
+}
+
+// Closes every descriptor but those in kept, by ranges.
+void close_all_but(std::vector<int> kept) {
+    std::sort(kept.begin(), kept.end());
+    unsigned int first = 0;
+    for (const int fd : kept) {
+        if (fd < 0 || static_cast<unsigned int>(fd) < first) continue;
+        if (static_cast<unsigned int>(fd) > first)
+            close_range_of(first, static_cast<unsigned int>(fd) - 1);
+        first = static_cast<unsigned int>(fd) + 1;
+    }
+    close_range_of(first, ~0U);
+}
+
+}  // namespace
+
+bool run_detached(const std::vector<int>& kept, const std::function<void()>& body) {
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+                signal(signal_number, SIG_IGN);
+            close_all_but(kept);
+            body();
+        }
+        _exit(grandchild > 0 ? 0 : 1);
+    }
+    int status = 0;
+    retry_on_interrupt([&] { return waitpid(child, &status, 0); });
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 int open_lock_file(int dirfd, const char* path) {

@@ -3,6 +3,9 @@
 
 #include <sys/types.h>
 
+#include <functional>
+#include <vector>
+
 namespace ombu {
 
 // How a reaped child ended.
@@ -24,11 +27,27 @@ int wait_for_child(pid_t& pid, int& child_end, int& status);
 // would inherit it): it is set back to its default action.
 void restore_child_signal();
 
+// What wait_for_child_or_input comes back with besides a child's end (1),
+// nothing (0) and a failure (-1).
+inline constexpr int wait_input = 2;      // input_fd has input
+inline constexpr int wait_watch = 3;      // watched_fd has input or hung up
+inline constexpr int wait_timed_out = 4;  // timeout_ms passed
+
 // Like wait_for_child, but also comes back as soon as input_fd has input
-// (a job-server token that another process gave back), with 2, or
-// watched_fd has input or hangs up (the outermost build has ended), with 3.
-// Either may be -1 for none. Without any child left: -1 with ECHILD at once.
-int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end, int& status);
+// (a job-server token that another process gave back), with wait_input, or
+// watched_fd has input or hangs up (the outermost build has ended), with
+// wait_watch, or timeout_ms (unless negative) has passed, with wait_timed_out.
+// Either descriptor may be -1 for none. Without any child left: -1 with
+// ECHILD at once.
+int wait_for_child_or_input(int input_fd, int watched_fd, pid_t& pid, int& child_end, int& status,
+                            int timeout_ms = -1);
+
+// Runs body in a process of its own that nobody waits for: a grandchild,
+// reparented at once, holding only the descriptors in kept (every other one,
+// standard streams included, is closed, so that no pipe reader waits for it),
+// and ignoring the interrupting signals. It ends when body returns. False
+// when it could not be started.
+bool run_detached(const std::vector<int>& kept, const std::function<void()>& body);
 
 // Opens (creating, mode 0600) a lock file write-only, append, close-on-exec,
 // relative to dirfd, without taking a lock. -1 with errno on failure.

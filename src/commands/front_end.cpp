@@ -1,6 +1,7 @@
 #include "commands/front_end.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include "commands/make_level.hpp"
 #include "commands/tokenize_flags.hpp"
 #include "database/failure_marks.hpp"
+#include "database/job_seal.hpp"
 #include "database/layout.hpp"
 #include "database/recording.hpp"
 #include "jobserver/jobserver.hpp"
@@ -310,6 +312,32 @@ void hint_sources_with_scripts(const char* program_name, const std::vector<const
     }
 }
 
+// How a process stands to the build that started it, if any.
+enum class build_role {
+    outermost,  // started by no build: a build of its own
+    member,     // a nested build of a build that runs, its script's job still open
+    stopping,   // its script's job is open but the build has been told to stop
+    leftover,   // its script's job has ended: a process that a script left running
+};
+
+// A process that outlives the job of the script that started it inherits
+// nothing that lets it act as part of that build (its job server, its held
+// locks, its watch): it is a build of its own. One whose job is still open
+// while the build's watch has ended belongs to a build that is stopping.
+build_role find_build_role() {
+    const bool under_job = ombuparent_fd != -1;
+    if (under_job && parent_job_ended(ombuparent_fd)) return build_role::leftover;
+    switch (find_inherited_watch()) {
+        case inherited_watch::running:
+            return build_role::member;
+        case inherited_watch::ended:
+            return under_job ? build_role::stopping : build_role::leftover;
+        case inherited_watch::none:
+            break;
+    }
+    return build_role::outermost;
+}
+
 int dispatch(const char* program_name, const std::vector<const char*>& targets) {
     if (std::strcmp(program_name, "ombu-ifcreate") == 0) {
         if (!all_recordable(program_name, targets)) return 1;
@@ -348,20 +376,33 @@ int build_command(const char* program_name, int argc, char** argv) {
         report_system_error(program_name, options.directory, errno, nullptr, log_level::fatal);
         return 1;
     }
-    if (!set_up_jobserver(program_name, options)) return 1;
     if (!options.parent_fd.empty() &&
         !parse_fd_list(program_name, options.parent_fd.c_str(), &ombuparent_fd, 1)) {
         return 1;
     }
+    const build_role role = find_build_role();
+    if (role == build_role::leftover && !options.fd_list_from_make) options.fd_list.clear();
+    if (!set_up_jobserver(program_name, options)) return 1;
     keep_parent_file_from_scripts();
     if (options.targets.empty()) {
         diagnostic_prefix(program_name, log_level::fatal) << "No filenames supplied.\n";
         return 1;
     }
+    // Its build has been told to stop while its script goes on (a script
+    // that traps the signal): nothing starts here.
+    if (role == build_role::stopping) {
+        note_interrupt(SIGTERM);
+        die_by_interrupt();
+    }
     export_make_level();
-    watch_build();
+    if (role == build_role::member) {
+        join_watch();
+        load_ancestor_locks();
+    } else {
+        start_watch();
+        unsetenv(held_locks_variable);  // no lock of another build is held upstream of this one
+    }
     join_build();
-    load_ancestor_locks();
     catch_interrupts();
     restore_child_signal();
     const int status = dispatch(program_name, options.targets);

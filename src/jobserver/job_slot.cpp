@@ -9,6 +9,7 @@
 #include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/interrupt.hpp"
+#include "base/process.hpp"
 #include "base/retry_on_interrupt.hpp"
 #include "base/settings.hpp"
 #include "jobserver/jobserver.hpp"
@@ -106,18 +107,53 @@ bool give_back_implicit_slot(const char* program_name) {
 
 bool implicit_slot_given_back() { return implicit_given_back; }
 
+namespace {
+
+// How long a process left to take back a slot waits for a token: tokens
+// that do not come back within it were lost with a killed process.
+constexpr int settling_ms = 15000;
+
+// Takes one token, waiting for one as long as tokens may still come back.
+bool take_token_when_one_comes(int token_fd) {
+    for (int waited_ms = 0; waited_ms < settling_ms; waited_ms += 100) {
+        pollfd query = {token_fd, POLLIN, 0};
+        retry_on_interrupt([&] { return poll(&query, 1, 100); });
+        if (take_token(token_fd)) return true;
+    }
+    return false;
+}
+
+// The build stops while the implicit slot is given back. A nested build
+// cannot wait for a token here: the tokens that would pay the slot back may
+// be held by jobs of its own ancestors, whose scripts wait for it to end;
+// and ending without it would leave one token too many in the pipe. A
+// process of its own, a member of the build that holds nothing else, takes
+// one token out of the pipe as soon as one comes, while this one ends. The
+// outermost build has no ancestors, and no script of its own runs while it
+// has its slot given back: it waits itself.
+bool hand_over_implicit_slot() {
+    const int token_fd = jobserver_fds[0];
+    if (build_watch_fd() < 0) return take_token_when_one_comes(token_fd);
+    return run_detached({token_fd, build_member_fd()}, [token_fd] {
+        forget_private_reader();
+        take_token_when_one_comes(token_fd);
+    });
+}
+
+}  // namespace
+
 bool take_back_implicit_slot(const char* program_name) {
     if (!implicit_given_back) return true;
     for (;;) {
         if (take_token_within(100, true)) break;
         if (interrupt_signal() != 0 || build_gone()) {
-            // The other processes of the build are stopping too and give
-            // their slots back: a second more, then the slot is left given back.
-            bool taken = false;
-            for (int tries = 0; tries < 10 && !taken; ++tries)
-                taken = take_token_within(100, false);
-            if (!taken) return false;
-            break;
+            if (!take_token(jobserver_fds[0])) {
+                const bool handed = hand_over_implicit_slot();
+                trace(program_name, handed ? "Left the lent job slot to be taken back."
+                                           : "Could not take back the lent job slot.");
+            }
+            implicit_given_back = false;
+            return false;
         }
     }
     implicit_given_back = false;

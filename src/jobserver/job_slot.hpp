@@ -57,7 +57,9 @@ bool implicit_slot_given_back();
 // be holding what it waits for); a job of this process that ends while the
 // implicit slot is given back takes it back itself (job_slot::give_back).
 // False when the process was interrupted, or its build ended, and no token
-// came within a second: the slot then stays given back.
+// was there at once: a process of its own then takes one out of the pipe when
+// one comes (the slot is no longer this process's to take back), while this
+// one stops.
 bool take_back_implicit_slot(const char* program_name);
 
 }  // namespace ombu

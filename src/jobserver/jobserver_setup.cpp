@@ -170,10 +170,13 @@ void audit_jobserver(const char* program_name, bool interrupted) {
     if (expected_tokens < 0) return;
     long found = tokens_in_pipe();
     if (!interrupted && found == expected_tokens) return;
-    // Tokens still out come back, and implicit slots given back are taken back, as the last
-    // processes of the build end; after an interrupt they are still stopping.
-    for (int waited_ms = 0; waited_ms < (interrupted ? 1500 : 200); waited_ms += 5) {
-        if (build_processes_ended() || (!interrupted && found == expected_tokens)) break;
+    // Tokens still out come back as the last members of the build end: nested
+    // builds stopping, or left behind by a killed script, and the processes
+    // that take back slots given back during lock waits. Wait for them (a
+    // member that never ends runs a script that never ends), but not for
+    // ever.
+    for (int waited_ms = 0; waited_ms < 20000; waited_ms += 5) {
+        if (build_members_ended() || (!interrupted && found == expected_tokens)) break;
         usleep(5000);
         found = tokens_in_pipe();
     }

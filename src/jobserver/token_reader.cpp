@@ -87,6 +87,8 @@ bool take_token_with_timer(int fd) {
     return result == 1;
 }
 
+void forget_private_reader() { reader = {}; }
+
 bool take_token(int fd) {
     // A socket cannot be opened again through /proc, but it can be asked
     // not to wait for this one read.

@@ -14,4 +14,8 @@ bool take_token(int fd);
 // that a repeating timer interrupts within milliseconds.
 bool take_token_with_timer(int fd);
 
+// In a process just forked that has closed the private description: the next
+// take_token opens one of its own.
+void forget_private_reader();
+
 }  // namespace ombu

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -41,9 +42,15 @@ struct job_loop {
     std::size_t next_to_start = 0;
     std::size_t next_to_await = 0;
     std::vector<file_identity> launched_locks{};  // lock files of the jobs launched so far
-    bool deferred = false;  // the last launch was put off: await a job, not a token
+    // Jobs in a row that were put off because another process holds their
+    // target's lock, each moved behind the jobs not yet offered.
+    std::size_t put_off = 0;
+    bool deferred = false;  // every job left was put off: await a job or a moment
     bool result = true;
 };
+
+// How often jobs put off for another process's lock are offered again.
+constexpr int lock_retry_ms = 50;
 
 void trace(const char* program_name, const char* text) {
     if (debug_flag) diagnostic_prefix(program_name, log_level::info) << text;
@@ -104,8 +111,12 @@ bool any_running(const job_loop& loop) {
 
 // Offers the job at next_to_start to the launch, with the slot taken for it;
 // the slot goes to the job when its script runs, and back as it came
-// otherwise. False when the job's target is locked by another process while
-// jobs of this call run: the job stays next to start and one of them is
+// otherwise. A job whose target is locked by another process is put off
+// behind the others not yet offered, so that they run meanwhile. The launch
+// waits for a lock only when no script of this call runs and every other job
+// left was put off too (a process whose scripts run never waits for a lock:
+// one of its scripts may hold what the lock's holder waits for). False when
+// every job left was put off while scripts run: one of them, or a moment, is
 // awaited first.
 bool start_job(job_loop& loop, job_slot slot) {
     Job& job = *loop.jobs[loop.next_to_start];
@@ -115,13 +126,24 @@ bool start_job(job_loop& loop, job_slot slot) {
         loop.result = false;
         return true;
     }
+    const std::size_t left = loop.jobs.size() - loop.next_to_start;
+    const bool last_chance = loop.put_off + 1 >= left;
     const launch_result launched =
-        launch_job(job, loop.program_name, loop.launched_locks, !any_running(loop));
+        launch_job(job, loop.program_name, loop.launched_locks, last_chance && !any_running(loop));
     const int fork_error = errno;
     if (launched == launch_result::busy) {
+        if (!last_chance) {
+            std::rotate(loop.jobs.begin() + static_cast<std::ptrdiff_t>(loop.next_to_start),
+                        loop.jobs.begin() + static_cast<std::ptrdiff_t>(loop.next_to_start) + 1,
+                        loop.jobs.end());
+            ++loop.put_off;
+            return true;
+        }
+        loop.put_off = 0;
         loop.deferred = true;
         return false;
     }
+    loop.put_off = 0;
     ++loop.next_to_start;
     switch (launched) {
         case launch_result::duplicate:
@@ -194,14 +216,23 @@ void await_job(job_loop& loop) {
     // that none of its scripts uses is given back meanwhile, and the first job of a
     // token to end pays it back.
     if (!may_start && implicit_job_slots == 1) give_back_implicit_slot(loop.program_name);
-    const int waited = wait_for_child_or_input(may_start ? jobserver_fds[0] : -1, build_watch_fd(),
-                                               pid, child_end, status);
-    if (waited == 2) return;
-    if (waited == 3) {
+    // Jobs put off for a lock held elsewhere are offered again after a moment:
+    // nothing tells when another process lets go of a lock.
+    const int waited =
+        wait_for_child_or_input(may_start ? jobserver_fds[0] : -1, build_watch_fd(), pid, child_end,
+                                status, loop.deferred ? lock_retry_ms : -1);
+    if (waited == wait_input) return;
+    if (waited == wait_timed_out) {
+        loop.deferred = false;
+        loop.put_off = 0;
+        return;
+    }
+    if (waited == wait_watch) {
         build_gone();  // notes the interrupt: the loop stops the jobs
         return;
     }
     loop.deferred = false;
+    loop.put_off = 0;
     if (waited <= 0) {
         if (errno == EINTR && interrupt_signal() != 0) return;  // the loop stops the jobs
         report_system_error(loop.program_name, errno);

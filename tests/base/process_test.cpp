@@ -143,6 +143,54 @@ private:
     int go_[2], held_[2], released_[2];
 };
 
+// A process left to finish something on its own: it holds only the kept
+// descriptors (the standard streams are closed, so a reader of the caller's
+// output does not wait for it), and nobody has to reap it.
+TEST(RunDetached, HoldsOnlyTheKeptDescriptors) {
+    int kept[2], dropped[2];
+    ASSERT_EQ(pipe(kept), 0);
+    ASSERT_EQ(pipe(dropped), 0);
+    const int kept_end = kept[1];
+    const int dropped_end = dropped[1];
+    ASSERT_TRUE(run_detached({kept_end}, [kept_end, dropped_end] {
+        const char report[3] = {fcntl(kept_end, F_GETFD) >= 0 ? 'k' : '-',
+                                fcntl(dropped_end, F_GETFD) >= 0 ? 'd' : '-',
+                                fcntl(STDOUT_FILENO, F_GETFD) >= 0 ? 'o' : '-'};
+        (void)!write(kept_end, report, sizeof report);
+    }));
+    close(kept[1]);
+    close(dropped[1]);
+    // Both read ends see their end of file once the detached process has gone:
+    // it holds no other write end.
+    char got[4] = {};
+    ssize_t n = 0;
+    for (ssize_t r; (r = read(kept[0], got + n, sizeof got - 1 - static_cast<size_t>(n))) > 0;)
+        n += r;
+    EXPECT_STREQ(got, "k--");
+    char byte;
+    EXPECT_EQ(read(dropped[0], &byte, 1), 0);
+    close(kept[0]);
+    close(dropped[0]);
+    pid_t pid = -1;
+    int code = -1, status = -1;
+    EXPECT_EQ(wait_for_child(pid, code, status), -1);  // nothing left to reap
+}
+
+TEST(WaitForChildOrInput, ComesBackWhenTheTimeIsUp) {
+    const pid_t child = fork();
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    pid_t pid = -1;
+    int code = -1, status = -1;
+    EXPECT_EQ(wait_for_child_or_input(-1, -1, pid, code, status, 50), wait_timed_out);
+    kill(child, SIGKILL);
+    EXPECT_EQ(wait_for_child_or_input(-1, -1, pid, code, status, 5000), 1);
+    EXPECT_EQ(pid, child);
+    EXPECT_EQ(code, child_killed);
+}
+
 TEST(LockFiles, SharedLocksAreGrantedTogether) {
     scratch_directory scratch;
     lock_holder holder(false);

@@ -3,7 +3,9 @@
 // own scripts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "e2e/harness.hpp"
 
@@ -110,6 +112,34 @@ TEST(LockWait, ABuildWithScriptsRunningNeverWaitsForALock) {
     EXPECT_FALSE(contains(r.err, "ERROR")) << r.err;
     EXPECT_EQ(read_file(dir / "prog"), "prog\n");
     EXPECT_EQ(read_file(dir / "lib"), "lib\n");
+}
+
+// The first job meets a lock that another build holds: the jobs after it,
+// which need nothing of it, run meanwhile in the free slots, and the put-off
+// job is offered again once the lock is free (here: rebuilt by the other
+// build since it was judged, so not run again).
+TEST(LockWait, OtherJobsRunWhileOneWaitsForAnotherBuildsLock) {
+    temp_dir dir;
+    write_file(dir / "all.do", "#!/bin/sh -e\nombu-ifchange a b c d\necho all > \"$3\"\n", 0755);
+    write_file(
+        dir / "a.do",
+        "#!/bin/sh -e\ntouch a.started\nsleep 2\necho 'a end' >> work.log\necho a > \"$3\"\n",
+        0755);
+    write_file(dir / "default.do", "#!/bin/sh -e\necho \"$1 end\" >> work.log\necho $1 > \"$3\"\n",
+               0755);
+    run_result r = run_shell(
+        "ombu a 2>/dev/null & other=$!; "
+        "for i in $(seq 200); do [ -e a.started ] && break; sleep 0.1; done; "
+        "timeout 60 ombu -j4 all; echo status $?; wait $other",
+        dir.path());
+    EXPECT_EQ(r.out, "status 0\n") << r.err;
+    const std::string log = read_file(dir / "work.log");
+    // b, c and d ended before the other build let go of a; a ran once.
+    EXPECT_EQ(log.substr(log.size() - 6), "a end\n") << log;
+    EXPECT_EQ(log.size(), std::string("b end\nc end\nd end\na end\n").size()) << log;
+    std::vector<std::string> rebuilt = rebuilt_targets(r.err);
+    std::sort(rebuilt.begin(), rebuilt.end());
+    EXPECT_EQ(rebuilt, (std::vector<std::string>{"all", "b", "c", "d"})) << r.err;
 }
 
 }  // namespace
