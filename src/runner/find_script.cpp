@@ -4,6 +4,7 @@
 
 #include "base/diagnostics.hpp"
 #include "database/recording.hpp"
+#include "fingerprint/fingerprint.hpp"
 #include "runner/script_hints.hpp"
 
 namespace ombu {
@@ -71,6 +72,9 @@ bool find_script(const char* program_name, Job& job, script_match& match, int pe
         }
         directory = parent_search_directory(directory);
     }
+    // A fingerprint that this process took while judging was taken before
+    // the launch; the record must hold the script as it is from the launch on.
+    process_fingerprints().forget(job.script);
     record_prerequisites(program_name, pending_fd, {job.script.c_str()});
     return true;
 }

@@ -1,6 +1,7 @@
 // One target being rebuilt: its names, its running script and its lock.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -34,6 +35,10 @@ public:
     bool lock_known = false;  // lock_id is set: the launch opened the lock file
     file_identity lock_id;
     file_state target_before;  // the target as the launch found it
+    // The moment the script was launched, L: the modification time of the
+    // pending file just before the fork, which every recorder keeps and the
+    // commit gives back. Unknown (UTIME_OMIT) until then.
+    struct timespec launched_at = {0, UTIME_OMIT};
     // The prerequisites file seen when the target was judged out of date, for
     // jobs made by a judgement (not by ombu's "rebuild whatever its state"):
     // once the job holds its lock, another file there means another job has

@@ -1,6 +1,7 @@
 #include "runner/launch_job.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,7 @@
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
+#include "database/job_seal.hpp"
 #include "database/layout.hpp"
 #include "locking/target_lock.hpp"
 #include "runner/find_script.hpp"
@@ -119,7 +121,7 @@ launch_result launch_job(Job& job, const char* program_name,
     // records must never be committed.
     unlink(job.pending_name.c_str());
     owned_fd pending(open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777));
-    if (!pending.held()) {
+    if (!pending.held() || !open_to_records(pending.get())) {
         report_system_error(program_name, job.pending_name, errno);
         return launch_result::failed;
     }
@@ -127,6 +129,9 @@ launch_result launch_job(Job& job, const char* program_name,
     // The search records its candidates into the job's own pending file.
     script_match match;
     if (!find_script(program_name, job, match, pending.get())) {
+        // The file may stay (see forget_target_without_script): sealed, as
+        // the file of every job that has ended, so no job seems to run on it.
+        seal_pending_file(pending.get());
         pending.reset();
         forget_target_without_script(job.target, job.pending_name);
         return launch_result::failed;
@@ -151,10 +156,15 @@ launch_result launch_job(Job& job, const char* program_name,
     std::clog.flush();
 
     job.target_before = state_of(job.target);
+    // The launch's moment, from the file system's clock: the file was made
+    // now, and the search's records kept its time.
+    struct stat pending_status;
+    if (fstat(pending.get(), &pending_status) == 0) job.launched_at = pending_status.st_mtim;
     job.pid = fork();
     if (job.pid == 0) exec_script(argv.data(), envp.data());
     // The scheduler reports a failed fork with errno, which the close must keep.
     const int fork_error = errno;
+    if (job.pid == -1) seal_pending_file(pending.get());  // no job runs on it
     pending.reset();
     if (job.pid != -1) job.lock = std::move(lock);
     errno = fork_error;

@@ -12,9 +12,11 @@
 
 #include "base/diagnostics.hpp"
 #include "base/directory_tree.hpp"
+#include "base/owned_fd.hpp"
 #include "base/process.hpp"
 #include "base/settings.hpp"
 #include "database/failure_marks.hpp"
+#include "database/job_seal.hpp"
 #include "database/layout.hpp"
 #include "fingerprint/fingerprint.hpp"
 #include "runner/script_hints.hpp"
@@ -39,6 +41,15 @@ void abandon_commit(Job& job, bool& result) {
     release_job(job);
 }
 
+// The job ends here for whatever its script left running: the pending file
+// takes no more records (database/job_seal.hpp) and keeps the launch's time.
+// True when it is sealed or not there.
+bool seal_job(const Job& job) {
+    const owned_fd pending(open(job.pending_name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (!pending.held()) return errno == ENOENT;
+    return seal_pending_file(pending.get(), &job.launched_at);
+}
+
 }  // namespace
 
 bool committed_here(const std::string& target) {
@@ -46,6 +57,11 @@ bool committed_here(const std::string& target) {
 }
 
 void commit_job(Job& job, const char* program_name, bool& result) {
+    if (!seal_job(job)) {
+        report_system_error(program_name, job.pending_name, errno, "Unable to seal database file");
+        abandon_commit(job, result);
+        return;
+    }
     struct stat status;
     if (lstat(job.output_name.c_str(), &status) != 0) {
         // The script wrote nothing: the target becomes an empty file. A failure
@@ -100,6 +116,7 @@ void commit_job(Job& job, const char* program_name, bool& result) {
 
 void fail_job(Job& job, const char* program_name, bool& result) {
     diagnostic_prefix(program_name, log_level::error) << job.target << ": Not done.\n";
+    seal_job(job);
     mark_failed(job.target);
     remove_tree(job.output_name);
     result = false;

@@ -44,9 +44,10 @@ bool prerequisites_current(const char* program_name, const char* target,
     for (const prerequisite_record& record : reading.records) {
         // Only a regular file's record has a hash to lend; any other, lent to a
         // name that is a regular file now, would give it a zero hash. A target
-        // rebuilt here, or a file recorded in the second its records were
-        // written, is hashed afresh: its time may be the recorded one although
-        // its contents changed.
+        // rebuilt here, or a file recorded with a time in the second of its
+        // script's launch or later, is hashed afresh: its time may be the
+        // recorded one although its contents changed (a directory or special
+        // file, which has no hash, then counts as changed).
         const bool trust_time =
             record.print.timestamp < reading.written_at && !committed_here(record.name);
         const fingerprint* previous =

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "database/layout.hpp"
+#include "fingerprint/fingerprint.hpp"
 
 namespace ombu {
 
@@ -19,6 +20,10 @@ std::optional<rebuild_decision> read_prerequisites(const char* program_name, con
         default:
             return rebuild_decision::rebuild;
     }
+    // Every comparison with the target after this reading must use a
+    // fingerprint taken after it: one cached earlier may be of the target
+    // before another build rebuilt it and wrote the records read here.
+    process_fingerprints().forget(name);
     // The time is the opened file's own: the records and the second they were
     // written in come from one file.
     if (!reading.file.open(database_path(target, prerequisites_suffix))) {

@@ -29,10 +29,13 @@ difference compare(const fingerprint& recorded, const fingerprint& present, bool
         return present.type == absent ? difference::vanished : difference::changed_type;
     }
     if (recorded.type == absent) return difference::none;
-    if (recorded.timestamp == present.timestamp && (trust_time || recorded.type != regular_file)) {
-        return difference::none;
+    const bool same_time = recorded.timestamp == present.timestamp;
+    if (same_time && trust_time) return difference::none;
+    // A directory or special file has no contents to compare: its time,
+    // equal but not to be trusted, may hide a change made later in its second.
+    if (recorded.type != regular_file) {
+        return same_time ? difference::same_second : difference::changed_timestamp;
     }
-    if (recorded.type != regular_file) return difference::changed_timestamp;
     return recorded.hash == present.hash ? difference::none : difference::changed_hash;
 }
 
@@ -57,6 +60,10 @@ void report_difference(const char* program_name, const char* target,
         case difference::changed_timestamp:
             out << " has changed timestamp from " << local_time(record.print.timestamp) << " to "
                 << local_time(present.timestamp) << ".\n";
+            break;
+        case difference::same_second:
+            out << " may have changed after it was recorded, within the second of its time ("
+                << local_time(record.print.timestamp) << ").\n";
             break;
         case difference::changed_hash:
             out << " has changed hash value from ";

@@ -7,9 +7,18 @@
 
 namespace ombu {
 
-enum class difference { none, vanished, changed_type, changed_timestamp, changed_hash };
+enum class difference {
+    none,
+    vanished,
+    changed_type,
+    changed_timestamp,
+    changed_hash,
+    same_second
+};
 
-// trust_time: an equal modification time means unchanged contents.
+// trust_time: an equal modification time means unchanged contents. Without
+// it a regular file's hash decides, and a directory or special file (no hash)
+// with an equal time counts as changed: same_second.
 difference compare(const fingerprint& recorded, const fingerprint& present, bool trust_time);
 
 // "<target> needs rebuilding because it does not exist.", with the verbose flag.

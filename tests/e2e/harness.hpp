@@ -55,6 +55,11 @@ run_result run_shell(const std::string& command, const std::string& cwd, const e
 // Writes a file (making its parent directories); mode 0755 makes a script.
 void write_file(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string read_file(const std::string& path);
+// Gives a file the modification time of an edit made that many seconds ago.
+// Tests of later edits date files back rather than forward: a source whose
+// time is not earlier than a script's launch counts as changed after the
+// script used it, every time.
+void set_edited_ago(const std::string& path, int seconds);
 bool exists(const std::string& path);
 // The number of bytes waiting to be read from a pipe or socket.
 int bytes_in(int fd);
