@@ -86,6 +86,33 @@ TEST(Stop, SlotsGivenBackDuringALockWaitComeBackExactly) {
     }
 }
 
+// The same with the tokens held long: a's nested build waits for c's lock
+// (b's nested build holds it) and gives its slot back, which all's nested
+// build takes to run d. Stopped, c and d take over a second to clean up
+// (they trap the signal), so no token comes back while a stops: the slot is
+// taken back later, and the pipe still ends holding exactly its one token.
+TEST(Stop, ASlotGivenBackIsTakenBackAfterTheWaitersEnd) {
+    temp_dir dir;
+    write_file(dir / "all.do", "#!/bin/sh\nombu-ifchange a b d\necho all > \"$3\"\n", 0755);
+    write_file(dir / "a.do", "#!/bin/sh\nsleep 0.3\nombu-ifchange c\necho a > \"$3\"\n", 0755);
+    write_file(dir / "b.do", "#!/bin/sh\ntrap 'exit 1' TERM\nombu-ifchange c\necho b > \"$3\"\n",
+               0755);
+    for (const char* t : {"c", "d"}) {
+        write_file(dir / (std::string(t) + ".do"),
+                   "#!/bin/sh\ntrap 'sleep 1.3; exit 1' INT TERM\ntouch " + std::string(t) +
+                       ".started\nsleep 10 & wait $!\necho " + t + " > \"$3\"\n",
+                   0755);
+    }
+    run_result r =
+        guarded("env --default-signal=INT ombu -j2 all 2>build.err & b=$!; " +
+                    wait_for("c.started") + wait_for("d.started") +
+                    "sleep 0.3; kill -INT $b; wait $b; echo status $?; pkill -f 'sleep 10'",
+                dir.path());
+    EXPECT_EQ(r.out, "status 130\n");
+    EXPECT_FALSE(contains(read_file(dir / "build.err"), "Job server"))
+        << read_file(dir / "build.err");
+}
+
 // A script killed with SIGKILL leaves its nested build running; that build
 // sees the top build end, stops its own scripts (which take a moment to go)
 // and gives their tokens back. The top build's count waits for it rather than
