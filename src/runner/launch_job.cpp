@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "base/build_watch.hpp"
 #include "base/diagnostics.hpp"
 #include "base/directory_tree.hpp"
 #include "base/hint.hpp"
@@ -155,6 +156,12 @@ launch_result launch_job(Job& job, const char* program_name,
     }
     std::clog.flush();
 
+    // The build may have been told to stop while this launch waited for its
+    // lock: no script starts after that.
+    if (interrupt_signal() != 0 || build_gone()) {
+        seal_pending_file(pending.get());
+        return launch_result::failed;
+    }
     job.target_before = state_of(job.target);
     // The launch's moment, from the file system's clock: the file was made
     // now, and the search's records kept its time.
