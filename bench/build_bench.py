@@ -31,9 +31,10 @@ TIMEOUT = 3600         # seconds one build may take before the run is abandoned
 
 # ---------------------------------------------------------------- projects
 
-# The end of a compile script, as in examples/hello/default.o.do: the shell
-# reads the depfile "$depfile" (undoing "\\ ", "\\#", "$$" and continued
-# lines) and one ombu-ifchange declares every name in it.
+# The end of a compile script, as in examples/hello/default.o.do (which
+# declares the source before the compile): the shell reads the depfile
+# "$depfile" (undoing "\\ ", "\\#", "$$" and continued lines) and one
+# ombu-ifchange declares every name in it.
 DEPFILE_LOOP = r'''set -f --
 first=y
 while IFS= read -r line; do
@@ -125,6 +126,7 @@ def cc_project(n):
     ombu["default.o.do"] = (
         "#!/bin/sh -e\n"
         "depfile=$1.d\n"
+        "ombu-ifchange \"$1.c\"\n"
         "cc -MD -MF \"$depfile\" -c -o \"$3\" \"$1.c\"\n" + DEPFILE_LOOP)
     ombu["prog.do"] = ("#!/bin/sh -e\nobjects=\"%s\"\n"
                        "ombu-ifchange $objects\ncc -o \"$3\" $objects\n" % objects)

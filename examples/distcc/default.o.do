@@ -1,9 +1,10 @@
 #!/bin/sh -e
 # Compiles ../hello/$1.c through distcc, which sends the compile to one of
-# the build hosts in DISTCC_HOSTS. The compiler reads the files here and
-# writes their names into $1.d, so they are declared as in
-# ../hello/default.o.do.
+# the build hosts in DISTCC_HOSTS. The source is declared first; the
+# compiler reads the files here and writes their names into $1.d, so they
+# are declared as in ../hello/default.o.do.
 depfile=$1.d
+ombu-ifchange "../hello/$1.c"
 distcc ${CC:-cc} -MMD -MF "$depfile" -c -o "$3" "../hello/$1.c"
 set -f --
 first=y

@@ -1,12 +1,13 @@
 #!/bin/sh -e
-# Compiles $1.c into the output file $3, then declares what the compiler read
-# as hello/default.o.do does. The compiler names those files only once it has
-# compiled, too late for a generated one that does not exist yet: a source
-# that includes a generated header, or is generated itself, names it first,
-# so that it is made before the compiler runs.
+# Compiles $1.c into the output file $3 as hello/default.o.do does: the
+# source first (table.c is generated, and is made then), the compile, then
+# what the compiler read. The compiler names those files only once it has
+# compiled, too late for a generated header that does not exist yet: a
+# source that includes one names it with itself, so that it is made before
+# the compiler runs.
 case $1 in
-main) ombu-ifchange version.h ;;
-table) ombu-ifchange table.c ;;
+main) ombu-ifchange "$1.c" version.h ;;
+*) ombu-ifchange "$1.c" ;;
 esac
 depfile=$1.d
 ${CC:-cc} -MMD -MF "$depfile" -c -o "$3" "$1.c"

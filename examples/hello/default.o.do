@@ -1,10 +1,13 @@
 #!/bin/sh -e
-# Compiles $1.c into the output file $3. The compiler writes the names of the
-# files it read, the source and its headers, into $1.d, where the file stays;
-# the shell reads them back, undoing the file's escapes ("\ " for a space in
-# a name, "\#", "$$", and " \" ending a line that goes on), and one
-# ombu-ifchange declares them all, so a changed header rebuilds this object.
+# Compiles $1.c into the output file $3. The source is declared before the
+# compile, so that its record holds what the compiler reads. The compiler
+# writes the names of the files it read, the source and its headers, into
+# $1.d, where the file stays; the shell reads them back, undoing the file's
+# escapes ("\ " for a space in a name, "\#", "$$", and " \" ending a line
+# that goes on), and one ombu-ifchange declares them all, so a changed header
+# rebuilds this object.
 depfile=$1.d
+ombu-ifchange "$1.c"
 ${CC:-cc} -MMD -MF "$depfile" -c -o "$3" "$1.c"
 set -f --
 first=y

@@ -7,8 +7,12 @@
 
 namespace ombu {
 
-// Appends one record per name, with its present fingerprint, in one write.
-// pending_fd -1: not called within a script; an error.
+// Appends one record per name, with its present fingerprint, in one write,
+// under the pending file's write lock, keeping the file's time (the launch of
+// its script). A source file whose time is not earlier than that is recorded
+// with the all-zero hash: it may have changed after the script used it. Once
+// the job has ended (database/job_seal.hpp) nothing is written: a warning,
+// and success. pending_fd -1: not called within a script; an error.
 bool record_prerequisites(const char* program_name, int pending_fd,
                           const std::vector<const char*>& names);
 

@@ -118,8 +118,8 @@ launch_result launch_job(Job& job, const char* program_name,
     if (locked != launch_result::launched) return locked;
 
     // A new pending file for every launch: a script's process left running
-    // by an earlier build that was killed still appends to the old one, whose
-    // records must never be committed.
+    // by an earlier build that was killed still holds the old one, which,
+    // unlinked, takes no more records (database/job_seal.hpp).
     unlink(job.pending_name.c_str());
     owned_fd pending(open(job.pending_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0777));
     if (!pending.held() || !open_to_records(pending.get())) {

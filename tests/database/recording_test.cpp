@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <functional>
 #include <sstream>
 
 #include "base/settings.hpp"
@@ -98,6 +99,90 @@ TEST_F(Recording, RecordsTheContentsAsTheyAreNowWhateverTheTargetRecordedBefore)
     const std::string records = file_text(".ombu/t.prereqs.build");
     EXPECT_EQ(records.find(other_hash), std::string::npos) << records;
     EXPECT_EQ(records, "f" + digest_text("alpha") + " 3e8 a\n");
+}
+
+// The pending file's time is the launch of the script (L). A source whose
+// time, looked at after its fingerprint, is not earlier than L may have
+// changed after the script used it: a regular file gets the all-zero hash,
+// which no file has; a directory keeps its time, which its judgement cannot
+// trust. A target is recorded as it is, and the file keeps the time L.
+TEST_F(Recording, ASourceChangedSinceTheLaunchIsNotVouchedFor) {
+    constexpr std::int64_t launch = 1000000000;
+    const std::string zero_hash(64, '0');
+    struct case_t {
+        const char* what;
+        const char* name;
+        std::int64_t seconds;
+        long nanoseconds;
+        bool target;
+        std::string record;  // %h stands for the hash of the file's contents
+    } cases[] = {
+        {"a source from before the launch", "x", launch, 499, false, "f%h 3b9aca00 x\n"},
+        {"a source of the launch's very moment", "x", launch, 500, false,
+         "f" + zero_hash + " 3b9aca00 x\n"},
+        {"a source saved after the launch", "x", launch + 5, 0, false,
+         "f" + zero_hash + " 3b9aca05 x\n"},
+        {"a target made after the launch", "x", launch + 5, 0, true, "f%h 3b9aca05 x\n"},
+        {"a directory changed after the launch", "z", launch + 5, 0, false, "d3b9aca05 z\n"},
+        {"a name that is not there", "y", 0, 0, false, "ay\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_directory scratch;
+        put_file("x", "contents");
+        mkdir("z", 0777);
+        if (c.target) put_file(".ombu/x.prereqs");
+        if (c.seconds != 0) set_mtime(c.name, c.seconds, c.nanoseconds);
+        const int fd = open("pending", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        set_mtime("pending", launch, 500);
+
+        EXPECT_TRUE(record_prerequisites("ombu-ifchange", fd, {c.name}));
+        close(fd);
+        process_fingerprints().forget(c.name);
+
+        std::string expected = c.record;
+        if (const auto at = expected.find("%h"); at != std::string::npos) {
+            expected.replace(at, 2, digest_text("contents"));
+        }
+        EXPECT_EQ(file_text("pending"), expected);
+        struct stat status;
+        ASSERT_EQ(stat("pending", &status), 0);
+        EXPECT_EQ(status.st_mtim.tv_sec, launch);
+        EXPECT_EQ(status.st_mtim.tv_nsec, 500);
+    }
+}
+
+// A command that a script left running records after its job has ended:
+// into a sealed file (committed or failed) or an unlinked one (abandoned, or
+// replaced by a later launch). Nothing is written; one warning, and success:
+// the names were built.
+TEST_F(Recording, NothingIsRecordedOnceTheJobHasEnded) {
+    const std::function<void()> endings[] = {
+        [] { chmod("pending", 0444); },
+        [] { unlink("pending"); },
+    };
+    for (const auto& end : endings) {
+        scratch_directory scratch;
+        put_file("a", "alpha");
+        const int fd = open("pending", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        end();
+        captured_log log;
+        EXPECT_TRUE(record_prerequisites("ombu-ifchange", fd, {"a"}));
+        EXPECT_TRUE(record_absent_prerequisites("ombu-ifcreate", fd, {"x"}));
+        EXPECT_EQ(log.str(),
+                  "ombu-ifchange: WARNING: Not recorded: the job of the script that ran this "
+                  "command has ended.\n"
+                  "ombu-ifcreate: WARNING: Not recorded: the job of the script that ran this "
+                  "command has ended.\n");
+        struct stat status;
+        ASSERT_EQ(fstat(fd, &status), 0);
+        EXPECT_EQ(status.st_size, 0);
+        close(fd);
+        process_fingerprints().forget("a");
+        process_fingerprints().forget("x");
+    }
 }
 
 TEST_F(Recording, OutsideAScriptNothingIsWritten) {

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <sstream>
 
 #include "base/settings.hpp"
+#include "database/job_seal.hpp"
+#include "database/record.hpp"
 #include "fingerprint/fingerprint.hpp"
 #include "jobserver/jobserver.hpp"
 #include "runner/script_environment.hpp"
@@ -160,6 +163,44 @@ TEST_F(Launch, StartsTheScriptWithItsArgumentsEnvironmentAndPendingFile) {
     }
 }
 
+// The pending file takes records whatever the umask, and the job keeps its
+// time just before the start as the launch's moment: the script finds it
+// there, and the record of the script is of the file as the launch found it,
+// not as this process's cache had it.
+TEST_F(Launch, ThePendingFileTakesRecordsAndCarriesTheLaunchMoment) {
+    put_file("hello.do", "#!/bin/sh\nstat -c %.9Y .ombu/hello.prereqs.build > seen.txt\n# first\n",
+             0755);
+    set_mtime("hello.do", 1000000000);
+    process_fingerprints().lookup("hello.do");
+    put_file("hello.do", "#!/bin/sh\nstat -c %.9Y .ombu/hello.prereqs.build > seen.txt\n# again\n",
+             0755);
+    set_mtime("hello.do", 1000000000);
+
+    const mode_t saved_umask = umask(0277);
+    Job job("hello");
+    const launch_result result = launch(job);
+    umask(saved_umask);
+    ASSERT_EQ(result, launch_result::launched);
+    EXPECT_EQ(exit_status(job.pid), 0);
+
+    struct stat status;
+    ASSERT_EQ(stat(job.pending_name.c_str(), &status), 0);
+    EXPECT_NE(status.st_mode & S_IWUSR, 0u);
+    EXPECT_EQ(status.st_mtim.tv_sec, job.launched_at.tv_sec);
+    EXPECT_EQ(status.st_mtim.tv_nsec, job.launched_at.tv_nsec);
+    char launched[32];
+    std::snprintf(launched, sizeof launched, "%lld.%09ld\n",
+                  static_cast<long long>(job.launched_at.tv_sec), job.launched_at.tv_nsec);
+    EXPECT_EQ(file_text("seen.txt"), launched);
+
+    std::istringstream records(file_text(job.pending_name));
+    fingerprint recorded;
+    std::string name;
+    read_record(records, recorded, name);
+    EXPECT_EQ(name, "hello.do");
+    EXPECT_TRUE(recorded.hash == make_fingerprint("hello.do").hash);
+}
+
 TEST(OmbuflagsEntry, FlagsInOrderThenParentThenJobServer) {
     struct case_t {
         bool keep_going, debug, silent, verbose;
@@ -274,6 +315,15 @@ TEST_F(Launch, FailuresBeforeTheStart) {
     Job job("foo");
     EXPECT_EQ(launch(job), launch_result::failed);
     EXPECT_NE(access(job.pending_name.c_str(), F_OK), 0);
+
+    // The output of a failed script keeps it, sealed: no job runs on it.
+    put_file("foo", "left by a failed script");
+    Job again("foo");
+    EXPECT_EQ(launch(again), launch_result::failed);
+    const int pending = open(again.pending_name.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(pending, 0);
+    EXPECT_TRUE(parent_job_ended(pending));
+    close(pending);
 }
 
 TEST_F(Launch, AnotherSpellingOfALaunchedTargetIsADuplicate) {

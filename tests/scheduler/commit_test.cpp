@@ -146,6 +146,38 @@ TEST(EndingAJob, FilesLeftAndLinesPrinted) {
     }
 }
 
+// Whatever its script left running records nothing more once a job has
+// ended: committed or failed, its records file is sealed. The committed one
+// carries the time of the launch, even if a recorder could not keep it.
+TEST(EndingAJob, TheRecordsOfAnEndedJobAreSealed) {
+    for (ending how : {ending::commit, ending::fail}) {
+        scratch_directory scratch;
+        put_file(".ombu/t.prereqs.build", "new", 0644);
+        put_file("t.doing", "built");
+        Job job("t");
+        job.launched_at = {1000000000, 42};
+        job.slot = take_job_slot("ombu");
+        bool result = true;
+        captured_log log;
+        if (how == ending::commit) {
+            commit_job(job, "ombu", result);
+        } else {
+            fail_job(job, "ombu", result);
+        }
+        const std::string records =
+            how == ending::commit ? ".ombu/t.prereqs" : ".ombu/t.prereqs.build";
+        EXPECT_EQ(file_text(records), "new");
+        struct stat status;
+        ASSERT_EQ(stat(records.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0444u);
+        if (how == ending::commit) {
+            EXPECT_EQ(status.st_mtim.tv_sec, 1000000000);
+            EXPECT_EQ(status.st_mtim.tv_nsec, 42);
+        }
+    }
+    process_fingerprints().forget("t");
+}
+
 TEST(EndingAJob, CommitMakesTheCacheForgetTheTarget) {
     scratch_directory scratch;
     put_file(".ombu/t.prereqs.build");

@@ -167,31 +167,69 @@ TEST_F(NeedsRebuild, ComparesRecordedAndPresentFingerprints) {
     }
 }
 
-// A file recorded in the same second as its records were written may have
-// changed after its fingerprint was taken without its time changing: its
-// contents decide. A file recorded in an earlier second keeps the time rule.
-TEST_F(NeedsRebuild, ARecordFromTheSecondItWasWrittenIsJudgedByContents) {
-    const std::string f_other = "f" + other_hash + " 3e8 p\n";  // recorded at 1000
+// The prerequisites file's time is the launch of the script that wrote the
+// records (or a later moment, once settled). A regular file recorded with a
+// time in that second may have changed after the script used it without its
+// time changing: its contents decide. A directory or special file has no
+// contents to compare: it makes the target out of date. A record from an
+// earlier second keeps the time rule.
+TEST_F(NeedsRebuild, ARecordFromTheSecondOfItsLaunchIsNotTrustedByItsTime) {
+    const std::string why = "ombu: INFO: t needs rebuilding because p ";
+    const std::string in_its_second =
+        why +
+        "may have changed after it was recorded, within the second of its time "
+        "(1970-01-01 00:16:40 +0000).\n";
     struct case_t {
+        const char* p;  // what p is, with the time 1000 (0x3e8)
+        std::string record;
         std::time_t written_at;
         rebuild_decision decision;
-    } cases[] = {{1000, rebuild}, {1001, up_to_date}};
+        std::string log;
+    } cases[] = {
+        {"file", "f" + other_hash + " 3e8 p\n", 1000, rebuild,
+         why + "has changed hash value from " + other_hash + " to " + empty_hash + ".\n"},
+        {"file", "f" + other_hash + " 3e8 p\n", 1001, up_to_date, ""},
+        {"dir", "d3e8 p\n", 1000, rebuild, in_its_second},
+        {"dir", "d3e8 p\n", 999, rebuild, in_its_second},
+        {"dir", "d3e8 p\n", 1001, up_to_date, ""},
+        {"link", "s3e8 p\n", 1000, rebuild, in_its_second},
+        {"link", "s3e8 p\n", 1001, up_to_date, ""},
+    };
     for (const auto& c : cases) {
         const judging result = judge(
             [&] {
-                empty_file("p", 1000);
-                target_with(f_other);
+                make_prerequisite(c.p, 1000);
+                target_with(c.record);
                 set_mtime(".ombu/t.prereqs", c.written_at);
             },
             true);
-        EXPECT_EQ(result.decision, c.decision) << c.written_at;
-        const std::string reason =
-            c.decision == rebuild ? "ombu: INFO: t needs rebuilding because p has changed hash "
-                                    "value from " +
-                                        other_hash + " to " + empty_hash + ".\n"
-                                  : "";
-        EXPECT_EQ(result.log, reason) << c.written_at;
+        EXPECT_EQ(result.decision, c.decision) << c.p << " " << c.written_at;
+        EXPECT_EQ(result.log, c.log) << c.p << " " << c.written_at;
     }
+}
+
+// One process judges t after another build rebuilt its prerequisite q, a
+// target, and wrote q's records: the fingerprint that this process cached of
+// q before (judging another target) must not answer for q after q's new
+// records were read.
+TEST_F(NeedsRebuild, ATargetIsComparedAfterItsRecordsAreRead) {
+    scratch_directory scratch;
+    for (const char* used : {"t", "q"}) process_fingerprints().forget(used);
+    put_file("q", "old");
+    set_mtime("q", 1000);
+    put_file(".ombu/q.prereqs");
+    const fingerprint old = process_fingerprints().lookup("q");
+    std::ostringstream hash;
+    for (auto byte : old.hash) hash << std::hex << (byte >> 4) << (byte & 0xf);
+    target_with("f" + hash.str() + " 3e8 q\n");
+    EXPECT_EQ(needs_rebuild(false, "ombu", "t"), up_to_date);
+
+    // The other build's commit: a new q, new records.
+    put_file("q", "new");
+    set_mtime("q", 2000);
+    put_file(".ombu/q.prereqs");
+    EXPECT_EQ(needs_rebuild(false, "ombu", "t"), rebuild);
+    for (const char* used : {"t", "q"}) process_fingerprints().forget(used);
 }
 
 // A record from the second its file was written, confirmed by a hash taken in
