@@ -287,7 +287,8 @@ class Tree:
         what = project.apply(kind, eseed, self.root)
         actions, project.actions = project.actions, []
         resave = next((a for a in actions if a[0] == "resave"), None)
-        if resave:
+        late = next((a for a in actions if a[0] == "late"), None)
+        if resave or late:
             next_second()  # both saves, and the build between, in one second as far as it goes
         self.files = project.write(self.root, self.files)
         for action in actions:
@@ -332,7 +333,35 @@ class Tree:
             if when == "during":
                 return runs
             return self.build(step + ", second save")
+        if late:
+            return self.later_record(late, step, extra)
         return self.build(step, extra, second)
+
+    def later_record(self, late, step, extra):
+        """The build where a target's script reads its override file, saves it
+        again within the second and records one more name a second later;
+        then a build with nothing changed, which must rebuild the target from
+        the second save."""
+        _, target, name, text = late
+        path = os.path.join(self.root, name)
+        first_second = os.lstat(path).st_mtime_ns // 10**9
+        content = os.path.join(self.work, "late")
+        with open(content, "w") as f:
+            f.write(text)
+        extra["TORTURE_LATE"] = "%s %s %s" % (target, name, content)
+        runs = self.build(step, extra, resaved=name)
+        with open(path) as f:
+            if f.read() != text:
+                return runs  # the script did not get that far
+        self.project.sources[name] = text
+        self.files[name] = (text, self.files[name][1])  # the build saved it
+        # The record was taken in the second of both saves: its time says
+        # nothing of which save it read, whatever second the records file
+        # was written in.
+        self.model.untrusted.add((target, name))
+        if os.lstat(path).st_mtime_ns // 10**9 == first_second:
+            self.stats.same_second += 1
+        return self.build(step + ", the build after")
 
 
 def play(args, seed, jobs, edits, stats, verbose=False):
