@@ -58,7 +58,7 @@ for d in ${{TORTURE_DAEMON-}}; do
         n=0; while [ -e "$2.doing" ] && [ $n -lt 40 ]; do n=$((n + 1)); sleep 0.05; done
         sleep "$3"; exec ombu-ifchange "$2" 2>> "$4"' daemon "$wait_for" "$goal" "${{rest#*:}}" \
         "$TORTURE_BGERR" <&- >&- 2>&- &
-      echo $! >> "$TORTURE_BGLIST";;
+      echo "$! ${{rest%%:*}}" >> "$TORTURE_BGLIST";;
   esac
 done
 # What a process left running by this script would inherit (the tester may
