@@ -104,14 +104,25 @@ class Faults:
         self.stats = stats
         self.found = []
 
-    def add(self, kind, detail):
-        self.found.append((kind, detail))
+    def add(self, kind, detail, builds=False):
+        self.found.append((kind, detail, builds))
 
     def failure(self, last=None):
-        found = self.found + ([(last.kind, last.detail)] if last else [])
+        found = self.found + ([(last.kind, last.detail, False)] if last else [])
+        if any(kind == "records" for kind, _, _ in found):
+            # A record of all, or of the target itself, added to a finished
+            # job's records makes every later build that judges it meet a
+            # cycle: those reports follow from the records and are not told
+            # apart.
+            follow = [f for f in found if f[0] == "cycle" and f[2]]
+            found = [f for f in found if f not in follow]
+            if follow:
+                found.append(("", "(and %d builds that report the cycles these records make)" % len(follow),
+                              False))
         if not found:
             return None
-        return Failure(", ".join(k for k, _ in found), "\n".join("[%s] %s" % kd for kd in found))
+        return Failure(", ".join(k for k, _, _ in found if k),
+                       "\n".join(("[%s] %s" % (k, d)) if k else d for k, d, _ in found))
 
 
 def processes():
@@ -269,9 +280,10 @@ def foreign_records(root, targets):
     return found
 
 
-def check_err(err, jobs, what, faults, stats):
+def check_err(err, jobs, what, faults, stats, builds=True):
     """Token warnings (from a build at -j2 and above) and cycle reports in a
-    build's standard error."""
+    build's standard error (builds: one of the tester's builds, not a process
+    left running)."""
     lines = token_warnings(err) if jobs > 1 else []
     if lines:
         stats["token warnings"] += 1
@@ -280,7 +292,7 @@ def check_err(err, jobs, what, faults, stats):
     if cycles:
         stats["cycles"] += 1
         faults.add("cycle", "%s reports a dependency cycle in a project that has none:\n  %s"
-                   % (what, "\n  ".join(cycles)))
+                   % (what, "\n  ".join(cycles)), builds)
 
 
 def run(cmd, root, env, timeout, stats, what):
@@ -335,7 +347,7 @@ def late_starts(path, pgid, signalled):
         if at <= signalled or (group != pgid and not ours):
             continue
         if not ours:
-            late.append((name, at - signalled, "by a build begun after the stop"))
+            late.append((name, at - signalled, "by a build of another name in the stopped process group"))
         elif at > signalled + MARGIN:
             late.append((name, at - signalled, "by the stopped build"))
         else:
@@ -536,7 +548,7 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
             # now; those that wait for the top build may meet the next one.
             if not daemons.drain(args.timeout, "self"):
                 raise Failure("daemon-hang", "processes left running still run after %d s" % args.timeout)
-            check_err(daemons.new_errors(), 2, "a process left running", faults, stats)
+            check_err(daemons.new_errors(), 2, "a process left running", faults, stats, builds=False)
             odd = foreign_records(root, project.targets)
             if odd:
                 stats["foreign records"] += 1
@@ -554,7 +566,7 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
             check_late(starts, pgid, signalled, faults, stats)
         if not daemons.drain(args.timeout):
             raise Failure("daemon-hang", "processes left running still run after %d s" % args.timeout)
-        check_err(daemons.new_errors(), 2, "a process left running", faults, stats)
+        check_err(daemons.new_errors(), 2, "a process left running", faults, stats, builds=False)
         odd = foreign_records(root, project.targets)
         if odd:
             stats["foreign records"] += 1
@@ -585,12 +597,17 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
                 "  %s:\n    got   %r\n    clean %r\n" % (n, got[n], expected[n]) for n in wrong)
                 + "recovery stderr:\n" + recovery_err)
         # An output file left by the kill is harmless when the next build
-        # ignores it (a launch removes it before the script starts); a wait
-        # note is not: a later process with the same id would seem to wait.
+        # ignores it (a launch removes it before the script starts). A wait
+        # note counts only while its writer holds a lock on it, and a process
+        # sent SIGKILL cannot remove its own: after a SIGKILL to the group
+        # the notes are counted; otherwise every process that waited ended
+        # its wait and must have removed its notes.
         left = leftovers(root)
         stats["doing left"] += sum(1 for p in left if p.endswith(".doing"))
         notes = [p for p in left if not p.endswith(".doing")]
-        if notes:
+        if kind == "group-kill":
+            stats["notes left"] += len(notes)
+        elif notes:
             raise Failure("wait-note", "wait notes left after the recovery build: %s (after the kill: %s)"
                           % (" ".join(notes), " ".join(at_kill)))
         bad = bad_prereqs(root)
@@ -617,9 +634,12 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
         daemons.kill()
         if pipe is not None:
             os.close(pipe)
-        if not args.keep:
-            rmtree(work)
     failure = faults.failure(last)
+    if args.keep or (failure and args.keep_failed):
+        if failure:
+            failure.detail += "\nkept: " + work
+    else:
+        rmtree(work)
     if failure:
         failure.instant = instant
         failure.shape = describe_shape(shape)
@@ -644,6 +664,7 @@ def main():
                     help="start the next build while processes of the killed one may still run")
     ap.add_argument("--keep-going", action="store_true")
     ap.add_argument("--keep", action="store_true", help="keep the temporary trees")
+    ap.add_argument("--keep-failed", action="store_true", help="keep the temporary trees of failing cases")
     ap.add_argument("--timeout", type=int, default=30,
                     help="seconds after which a build counts as hanging (default 30)")
     args = ap.parse_args()
@@ -662,7 +683,7 @@ def main():
             sys.exit("unknown shape " + f)
     figures = ["cases", "builds", "hangs", "token warnings", "wrong outputs", "needless runs", "late starts",
                "cycles", "foreign records", "pipes counted", "kills", "missed", "doing left",
-               "forks within the margin", "latest of them"]
+               "forks within the margin", "latest of them", "notes left"]
     stats = {jobs: dict.fromkeys(figures, 0) for jobs in levels}
     failures = {jobs: {} for jobs in levels}
     start = time.time()
@@ -698,12 +719,13 @@ def main():
         st = stats[jobs]
         print("-j%d: cases %d, builds %d, hangs %d, token warnings %d, wrong outputs %d, needless runs %d, "
               "late starts %d, cycle reports %d, foreign records %d | kills %d (%s), build ended before the kill "
-              "%d, pipes counted %d, .doing files left (ignored) %d, cases with a fork after the signal within the margin "
+              "%d, pipes counted %d, .doing files left (ignored) %d, wait notes left by a SIGKILL to the group (ignored) "
+              "%d, cases with a fork after the signal within the margin "
               "%d (the latest +%.0f ms), failures %d (%s), %.0f s"
               % (jobs, st["cases"], st["builds"], st["hangs"], st["token warnings"], st["wrong outputs"],
                  st["needless runs"], st["late starts"], st["cycles"], st["foreign records"], st["kills"],
                  ", ".join("%s %d" % (k[5:], v) for k, v in sorted(st.items()) if k.startswith("kind ")),
-                 st["missed"], st["pipes counted"], st["doing left"], st["forks within the margin"],
+                 st["missed"], st["pipes counted"], st["doing left"], st["notes left"], st["forks within the margin"],
                  st["latest of them"] * 1000, sum(failures[jobs].values()),
                  ", ".join("%s %d" % kv for kv in sorted(failures[jobs].items())) or "none",
                  time.time() - start), flush=True)
