@@ -73,9 +73,10 @@ def read_log(log):
     return runs
 
 
-def check_tokens(stats, jobs, err, what):
-    """A build at -jN that finds its job server short of tokens (or over) at its end."""
-    lines = token_warnings(err) if jobs > 1 else []
+def check_tokens(stats, err, what):
+    """A -jN build (-j1 included: it makes a job server too) that finds its
+    job server short of tokens (or over) at its end."""
+    lines = token_warnings(err)
     if lines:
         stats.token_warnings += 1
         raise Failure("token", "%s: %s" % (what, "\n".join(lines)))
@@ -103,7 +104,7 @@ def run_build(ombu_dir, root, log, jobs, timeout, stats, extra=None, second=None
                 os.killpg(proc.pid, signal.SIGKILL)
                 proc.communicate()
     err = "".join(e for _, e in results)
-    check_tokens(stats, jobs, err, " ".join(cmd))
+    check_tokens(stats, err, " ".join(cmd))
     return [st for st, _ in results], read_log(log), err
 
 
