@@ -161,6 +161,22 @@ def scripts_in(pgid):
     return found
 
 
+def running_nested_builds(scripts):
+    """The scripts among these that have an ombu process as a child."""
+    parents = set()
+    for pid, _, _ in processes():
+        try:
+            with open("/proc/%d/stat" % pid, "rb") as f:
+                data = f.read()
+        except OSError:
+            continue
+        comm = data[data.index(b"(") + 1:data.rindex(b")")]
+        ppid = int(data[data.rindex(b")") + 2:].split()[1])
+        if ppid in scripts and comm.startswith(b"ombu"):
+            parents.add(ppid)
+    return sorted(parents)
+
+
 def drain(pgid, timeout):
     """Waits until no process of the group is left; True when none is."""
     end = time.time() + timeout
@@ -389,7 +405,10 @@ def draw_shape(seed, kind, jobs, project, allowed, forced):
     if "concurrent" in on:
         for _ in range(rng.randint(1, 2)):
             targets = ["all"] if rng.random() < 0.4 else rng.sample(names, min(len(names), rng.randint(1, 3)))
-            shape["concurrent"].append((rng.random(), rng.randint(1, 4), targets))
+            # Their scripts may sleep longer: the killed build's nested
+            # builds then wait for their locks, lending their slots.
+            shape["concurrent"].append((rng.random(), rng.randint(1, 4), targets,
+                                        rng.choice(["0.02", "0.3", "1"])))
     return shape
 
 
@@ -400,8 +419,8 @@ def describe_shape(shape):
                                                  " (cleanup %s s)" % shape["trap_slow"] if shape["trap_slow"] else ""))
     if shape["daemons"]:
         parts.append("processes left running (target:goal:delay): " + " ".join(shape["daemons"]))
-    for frac, jobs, targets in shape["concurrent"]:
-        parts.append("another build: ombu -j%d %s" % (jobs, " ".join(targets)))
+    for frac, jobs, targets, sleep in shape["concurrent"]:
+        parts.append("another build: ombu -j%d %s (scripts sleep %s s)" % (jobs, " ".join(targets), sleep))
     return "; ".join(parts) or "plain"
 
 
@@ -463,16 +482,17 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
         began = time.time()
         pgid = proc.pid
         # The other builds start at random instants around the kill.
-        schedule = sorted((frac * (instant * 1.2 + 0.05), j, targets)
-                          for frac, j, targets in shape["concurrent"])
+        schedule = sorted((frac * (instant * 1.2 + 0.05), j, targets, nap)
+                          for frac, j, targets, nap in shape["concurrent"])
 
         def start_others(until):
             while schedule and schedule[0][0] <= until:
-                _, j, targets = schedule.pop(0)
+                _, j, targets, nap = schedule.pop(0)
                 path = os.path.join(work, "other%d.err" % len(others))
                 with open(path, "w") as errfile:
-                    p = subprocess.Popen(["ombu", "-j%d" % j] + targets, cwd=root, env=kenv,
-                                         stdout=subprocess.DEVNULL, stderr=errfile, start_new_session=True)
+                    p = subprocess.Popen(["ombu", "-j%d" % j] + targets, cwd=root,
+                                         env=dict(kenv, TORTURE_SLEEP=nap), stdout=subprocess.DEVNULL,
+                                         stderr=errfile, start_new_session=True)
                 others.append((p, j, targets, path))
 
         next_look = 0
@@ -489,12 +509,15 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
         killed = False
         signalled = None
         if kind.startswith("script"):
-            # The first script running at or after the instant.
+            # The first script running at or after the instant; half the
+            # time one that runs a nested build, whose jobs it orphans.
+            nested = rng.random() < 0.5
             while proc.poll() is None and not killed:
                 found = scripts_in(pgid)
                 if found:
+                    parents = running_nested_builds(found)
                     try:
-                        os.kill(rng.choice(found), sig)
+                        os.kill(rng.choice(parents if nested and parents else found), sig)
                         killed = True
                     except ProcessLookupError:
                         pass
