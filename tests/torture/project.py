@@ -15,7 +15,15 @@ made by one shell script template, found by the ordinary script search
 
 Some transforms drop lines (first line only, comment lines stripped, line
 count), so a rebuilt target can come out byte-identical. Every script appends
-its target's name to the file named by $TORTURE_LOG.
+its target's name to the file named by $TORTURE_LOG, and, when asked, its
+build name and its /proc stat line (process group, fork instant) to
+$TORTURE_STARTS. The testers steer a few more shapes through the environment,
+none of which changes an output: the targets named in $TORTURE_TRAP trap INT
+and TERM with a cleanup that does not exit and bring their first input up to
+date after a moment of work; those in $TORTURE_DAEMON leave a process running
+that later runs ombu-ifchange of the target or of all; $TORTURE_LATE has a
+target's script save a file again after reading it and record one more name
+a second later.
 
 Edits are (kind, seed) pairs: applying one draws its details from its own
 seed over the project as it stands, and an edit that does not apply is a
