@@ -693,6 +693,13 @@ def main():
     ap.add_argument("--timeout", type=int, default=30,
                     help="seconds after which a build counts as hanging (default 30)")
     args = ap.parse_args()
+    # Started in the background by a shell without job control, the tester
+    # inherits SIGINT ignored, and so would every build it starts: a build
+    # leaves a signal ignored at its start ignored, and Ctrl-C would then
+    # stop nothing. Caught here, it is back at its default in the builds.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    # Stopped by SIGTERM, the tester still kills what the case started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("interrupt.py: terminated"))
     args.ombu_dir = os.path.abspath(args.ombu_dir)
     if not os.access(os.path.join(args.ombu_dir, "ombu"), os.X_OK):
         sys.exit("no ombu in " + args.ombu_dir)
