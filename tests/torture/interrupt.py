@@ -161,6 +161,20 @@ def scripts_in(pgid):
     return found
 
 
+def script_target(pid):
+    """The target that a script process makes ($1$2: its second and third
+    arguments after the interpreter and the script), or None."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            argv = f.read().split(b"\0")
+    except OSError:
+        return None
+    for i, a in enumerate(argv[:3]):
+        if a.endswith(b".do") and len(argv) > i + 2:
+            return (argv[i + 1] + argv[i + 2]).decode("utf-8", "replace")
+    return None
+
+
 def running_nested_builds(scripts):
     """The scripts among these that have an ombu process as a child."""
     parents = set()
@@ -396,7 +410,7 @@ def draw_shape(seed, kind, jobs, project, allowed, forced):
         shape["trap"] = [n for n in names if rng.random() < 0.4] or [rng.choice(names)]
         # A cleanup longer than a second outlasts the tool's wait for a slot
         # that it lent while waiting for a lock.
-        shape["trap_slow"] = rng.choice(["", "", "0.2", "1.2"])
+        shape["trap_slow"] = rng.choice(["", "0.2", "1.2"])
     if "daemon" in on:
         for name in rng.sample(names, min(len(names), rng.randint(1, 2))):
             goal = rng.choice(["self", "all"])
@@ -509,15 +523,22 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
         killed = False
         signalled = None
         if kind.startswith("script"):
-            # The first script running at or after the instant; half the
-            # time one that runs a nested build, whose jobs it orphans.
-            nested = rng.random() < 0.5
+            # The first script running at or after the instant: a third of
+            # the time all's (the build ends soon after, while the jobs of its
+            # orphaned nested build still stop), a third of the time one that
+            # runs a nested build, whose jobs it orphans.
+            which = rng.choice(["all", "nested", "any"])
             while proc.poll() is None and not killed:
                 found = scripts_in(pgid)
                 if found:
-                    parents = running_nested_builds(found)
+                    if which == "all":
+                        chosen = [p for p in found if script_target(p) == "all"]
+                    elif which == "nested":
+                        chosen = running_nested_builds(found)
+                    else:
+                        chosen = []
                     try:
-                        os.kill(rng.choice(parents if nested and parents else found), sig)
+                        os.kill(rng.choice(chosen or found), sig)
                         killed = True
                     except ProcessLookupError:
                         pass
