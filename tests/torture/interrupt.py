@@ -458,6 +458,7 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
     env = build_env(args.ombu_dir, log, features)
     ombu = ["ombu", "-j%d" % jobs, "all"]
     last = None
+    victim_name = None
     pgid = None
     others = []
     pipe = None
@@ -537,9 +538,12 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
                         chosen = running_nested_builds(found)
                     else:
                         chosen = []
+                    victim = rng.choice(chosen or found)
+                    victim_name = script_target(victim)
                     try:
-                        os.kill(rng.choice(chosen or found), sig)
+                        os.kill(victim, sig)
                         killed = True
+                        stats["killed all's script"] += victim_name == "all"
                     except ProcessLookupError:
                         pass
                 else:
@@ -688,7 +692,8 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
         rmtree(work)
     if failure:
         failure.instant = instant
-        failure.shape = describe_shape(shape)
+        failure.shape = describe_shape(shape) + ("; the script killed made %s" % victim_name
+                                                   if victim_name else "")
     return failure
 
 
@@ -736,7 +741,7 @@ def main():
             sys.exit("unknown shape " + f)
     figures = ["cases", "builds", "hangs", "token warnings", "wrong outputs", "needless runs", "late starts",
                "cycles", "foreign records", "pipes counted", "kills", "missed", "doing left",
-               "forks within the margin", "latest of them", "notes left"]
+               "forks within the margin", "latest of them", "notes left", "killed all's script"]
     stats = {jobs: dict.fromkeys(figures, 0) for jobs in levels}
     failures = {jobs: {} for jobs in levels}
     start = time.time()
@@ -774,12 +779,12 @@ def main():
               "late starts %d, cycle reports %d, foreign records %d | kills %d (%s), build ended before the kill "
               "%d, pipes counted %d, .doing files left (ignored) %d, wait notes left by a SIGKILL to the group (ignored) "
               "%d, cases with a fork after the signal within the margin "
-              "%d (the latest +%.0f ms), failures %d (%s), %.0f s"
+              "%d (the latest +%.0f ms), all's script killed %d, failures %d (%s), %.0f s"
               % (jobs, st["cases"], st["builds"], st["hangs"], st["token warnings"], st["wrong outputs"],
                  st["needless runs"], st["late starts"], st["cycles"], st["foreign records"], st["kills"],
                  ", ".join("%s %d" % (k[5:], v) for k, v in sorted(st.items()) if k.startswith("kind ")),
                  st["missed"], st["pipes counted"], st["doing left"], st["notes left"], st["forks within the margin"],
-                 st["latest of them"] * 1000, sum(failures[jobs].values()),
+                 st["latest of them"] * 1000, st["killed all's script"], sum(failures[jobs].values()),
                  ", ".join("%s %d" % kv for kv in sorted(failures[jobs].items())) or "none",
                  time.time() - start), flush=True)
     return 1 if any(failures.values()) else 0
