@@ -73,9 +73,10 @@ def read_log(log):
     return runs
 
 
-def check_tokens(stats, jobs, err, what):
-    """A build at -jN that finds its job server short of tokens (or over) at its end."""
-    lines = token_warnings(err) if jobs > 1 else []
+def check_tokens(stats, err, what):
+    """A -jN build (-j1 included: it makes a job server too) that finds its
+    job server short of tokens (or over) at its end."""
+    lines = token_warnings(err)
     if lines:
         stats.token_warnings += 1
         raise Failure("token", "%s: %s" % (what, "\n".join(lines)))
@@ -103,7 +104,7 @@ def run_build(ombu_dir, root, log, jobs, timeout, stats, extra=None, second=None
                 os.killpg(proc.pid, signal.SIGKILL)
                 proc.communicate()
     err = "".join(e for _, e in results)
-    check_tokens(stats, jobs, err, " ".join(cmd))
+    check_tokens(stats, err, " ".join(cmd))
     return [st for st, _ in results], read_log(log), err
 
 
@@ -287,7 +288,8 @@ class Tree:
         what = project.apply(kind, eseed, self.root)
         actions, project.actions = project.actions, []
         resave = next((a for a in actions if a[0] == "resave"), None)
-        if resave:
+        late = next((a for a in actions if a[0] == "late"), None)
+        if resave or late:
             next_second()  # both saves, and the build between, in one second as far as it goes
         self.files = project.write(self.root, self.files)
         for action in actions:
@@ -332,7 +334,35 @@ class Tree:
             if when == "during":
                 return runs
             return self.build(step + ", second save")
+        if late:
+            return self.later_record(late, step, extra)
         return self.build(step, extra, second)
+
+    def later_record(self, late, step, extra):
+        """The build where a target's script reads its override file, saves it
+        again within the second and records one more name a second later;
+        then a build with nothing changed, which must rebuild the target from
+        the second save."""
+        _, target, name, text = late
+        path = os.path.join(self.root, name)
+        first_second = os.lstat(path).st_mtime_ns // 10**9
+        content = os.path.join(self.work, "late")
+        with open(content, "w") as f:
+            f.write(text)
+        extra["TORTURE_LATE"] = "%s %s %s" % (target, name, content)
+        runs = self.build(step, extra, resaved=name)
+        with open(path) as f:
+            if f.read() != text:
+                return runs  # the script did not get that far
+        self.project.sources[name] = text
+        self.files[name] = (text, self.files[name][1])  # the build saved it
+        # The record was taken in the second of both saves: its time says
+        # nothing of which save it read, whatever second the records file
+        # was written in.
+        self.model.untrusted.add((target, name))
+        if os.lstat(path).st_mtime_ns // 10**9 == first_second:
+            self.stats.same_second += 1
+        return self.build(step + ", the build after")
 
 
 def play(args, seed, jobs, edits, stats, verbose=False):

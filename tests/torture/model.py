@@ -18,7 +18,10 @@ except that a file whose modification second equals the recorded one, and
 lies before the second in which the target's records were written, is trusted
 by its time: a change that kept the time (a time set back after the change, a
 second save within the same second) is not seen, and the target stays as it
-was. Those two seconds are facts of the run, not decisions of the tool: the
+was; but a record taken in the input's own modification second (the tester
+knows when a script's record and a save fell in one second) is never trusted
+by time, whatever second the records file was written in. Those two seconds
+are facts of the run, not decisions of the tool: the
 tester passes the files' times and the records files' times, read from the
 tree before the build. A name that only a dangling link holds does not exist
 (it is no source): bringing it up to date runs its script search.
@@ -39,6 +42,10 @@ class Model:
         self.pending = set()  # names with a pending prerequisites file
         self.mtimes = {}    # file of the project or link -> modification second, this build
         self.written = {}   # target -> second in which its records were written, this build
+        # (target, input) whose record was taken in the input's modification
+        # second, whatever second the records file was written in: never
+        # trusted by its time (the tester knows it, the tree does not show it).
+        self.untrusted = set()
 
     # -- one build --------------------------------------------------------
 
@@ -80,7 +87,8 @@ class Model:
         if contents is ABSENT or now is ABSENT:
             return (contents is ABSENT) != (now is ABSENT)
         written = self.written.get(target)
-        if mtime is not None and mtime == self.mtime(dep) and written is not None and mtime < written:
+        if (mtime is not None and mtime == self.mtime(dep) and written is not None and mtime < written
+                and (target, dep) not in self.untrusted):
             if now != contents:
                 self.unseen.append(target)
             return False
@@ -177,6 +185,7 @@ class Model:
             self.replaced.add(name)  # the output took the link's place
         self.outputs[name] = text
         self.records[name] = recorded
+        self.untrusted = {u for u in self.untrusted if u[0] != name}
         self.pending.discard(name)
         self.done.add(name)
         return True

@@ -15,7 +15,15 @@ made by one shell script template, found by the ordinary script search
 
 Some transforms drop lines (first line only, comment lines stripped, line
 count), so a rebuilt target can come out byte-identical. Every script appends
-its target's name to the file named by $TORTURE_LOG.
+its target's name to the file named by $TORTURE_LOG, and, when asked, its
+build name and its /proc stat line (process group, fork instant) to
+$TORTURE_STARTS. The testers steer a few more shapes through the environment,
+none of which changes an output: the targets named in $TORTURE_TRAP trap INT
+and TERM with a cleanup that does not exit and bring their first input up to
+date after a moment of work; those in $TORTURE_DAEMON leave a process running
+that later runs ombu-ifchange of the target or of all; $TORTURE_LATE has a
+target's script save a file again after reading it and record one more name
+a second later.
 
 Edits are (kind, seed) pairs: applying one draws its details from its own
 seed over the project as it stands, and an edit that does not apply is a
@@ -38,6 +46,29 @@ ABSENT = None
 SCRIPT = """#!/bin/sh -e
 {comments}t="$1$2"
 echo "$t" >> "$TORTURE_LOG"
+# Where and when this script started: its /proc stat line holds its process
+# group and the instant of its fork (the interruption tester looks for scripts
+# started after the build was told to stop).
+if [ -n "$TORTURE_STARTS" ]; then read -r st < /proc/$$/stat; echo "$t ${{OMBUBUILD:--}} $st" >> "$TORTURE_STARTS"; fi
+# A process left running, in a session of its own with 0 to 2 closed: once
+# this script has ended (self) or the whole build has (all), and a delay
+# later, it brings this target or all up to date.
+for d in ${{TORTURE_DAEMON-}}; do
+  case $d in
+    "$t":*)
+      rest=${{d#"$t":}}
+      if [ "${{rest%%:*}}" = all ]; then
+        wait_for=$(cut -d' ' -f5 /proc/$$/stat); goal=all   # the top build leads the process group
+      else
+        wait_for=$$; goal=$t
+      fi
+      TORTURE_DAEMON= setsid sh -c 'while kill -0 "$1" 2>/dev/null; do sleep 0.05; done
+        n=0; while [ -e "$2.doing" ] && [ $n -lt 40 ]; do n=$((n + 1)); sleep 0.05; done
+        sleep "$3"; exec ombu-ifchange "$2" 2>> "$4"' daemon "$wait_for" "$goal" "${{rest#*:}}" \
+        "$TORTURE_BGERR" <&- >&- 2>&- &
+      echo "$! ${{rest%%:*}}" >> "$TORTURE_BGLIST";;
+  esac
+done
 # What a process left running by this script would inherit (the tester may
 # hand it to a later build).
 [ -z "$TORTURE_ENV" ] || {{ echo "OMBUBUILD=${{OMBUBUILD-}}"; echo "OMBULOCKS=${{OMBULOCKS-}}"; }} > "$TORTURE_ENV"
@@ -53,8 +84,25 @@ mode=$(head -n 1 "$t.deps")
 deps=$(tail -n +2 "$t.deps")
 extra=
 if [ -e "$t.local" ]; then ombu-ifchange "$t.local"; extra="$t.local"; else ombu-ifcreate "$t.local"; fi
-[ -z "$deps" ] || ombu-ifchange $deps
-[ -z "$TORTURE_SLEEP" ] || sleep "$TORTURE_SLEEP"
+case " ${{TORTURE_TRAP-}} " in
+  *" $t "*)
+    # A cleanup trap that does not exit: after INT or TERM the script goes on
+    # with its work and then brings its first input up to date.
+    tmp="$t.tmp.$$"
+    trap 'rm -f "$tmp"; [ -z "$TORTURE_TRAP_SLOW" ] || sleep "$TORTURE_TRAP_SLOW"' INT TERM
+    echo partial > "$tmp"
+    first=; others=
+    for d in $deps; do if [ -z "$first" ]; then first=$d; else others="$others $d"; fi; done
+    failed=
+    [ -z "$others" ] || ombu-ifchange $others || failed=1
+    sleep "${{TORTURE_SLEEP:-0.05}}" || :
+    [ -z "$first" ] || ombu-ifchange "$first" || failed=1
+    rm -f "$tmp"
+    [ -z "$failed" ] || exit 1;;
+  *)
+    [ -z "$deps" ] || ombu-ifchange $deps
+    [ -z "$TORTURE_SLEEP" ] || sleep "$TORTURE_SLEEP";;
+esac
 {{
 echo "{sid} v{version} $t"
 for d in $deps $extra; do
@@ -68,6 +116,12 @@ done
 }} > "$3"
 # A second save of a source within the build, after every script read it.
 if [ "$t" = all ] && [ -n "$TORTURE_RESAVE" ]; then cp "${{TORTURE_RESAVE#* }}" "${{TORTURE_RESAVE%% *}}"; fi
+# TORTURE_LATE="TARGET NAME FILE": NAME, just read, is saved again (an
+# editor's save in the same second), and a second later the script records
+# one more name.
+if [ "${{TORTURE_LATE%% *}}" = "$t" ]; then
+  late=${{TORTURE_LATE#* }}; cp "${{late#* }}" "${{late%% *}}"; sleep 1.1; ombu-ifchange "$t.deps"
+fi
 """
 
 
@@ -142,7 +196,8 @@ class Project:
         self.gone = set()   # every name an edit removed
         # What the tester must do around the next build, beyond writing the
         # files: ("resave", name, text, "during" or "after"), ("mtime", name,
-        # nanoseconds), ("concurrent",), ("inherit",).
+        # nanoseconds), ("concurrent",), ("inherit",), ("late", target, name,
+        # text of the second save).
         self.actions = []
         small = self.size == "small"
         for i in range(rng.randint(3, 7) if small else rng.randint(8, 20)):
@@ -427,6 +482,24 @@ class Project:
         self.actions.append(("resave", name, second, when))
         return "save %s twice in one second, the second %s the build" % (name, when)
 
+    def edit_later_record(self, rng, root):
+        """A target's override file saved twice in one second, the second save
+        by the target's own script right after it read the first (an editor
+        saving while the build runs), the script then recording one more name
+        a second later: the records file is written in a later second than
+        the record of the first save was taken."""
+        name = rng.choice(sorted(t for t in self.targets if t != "all"))
+        local = name + ".local"
+        if self.no_recreate and local in self.gone and local not in self.sources:
+            return None
+        first = "line %d\n" % rng.randint(100, 999)
+        digit = rng.randrange(5, 8)
+        second = first[:digit] + str((int(first[digit]) + 1) % 10) + first[digit + 1:]
+        self.sources[local] = first
+        self.actions.append(("late", name, local, second))
+        return "save %s, then again in the same second from %s's script, which records one more name " \
+               "a second later" % (local, name)
+
     def edit_restore_time(self, rng, root):
         """New contents with the old modification time, as cp -p or tar leave it."""
         names = self.plain_sources() + sorted(n for n in self.sources if n.endswith(".local"))
@@ -470,10 +543,11 @@ EDIT_WEIGHTS = {
     "remove_script": 1, "local_create": 1.5, "local_remove": 1, "drop_source": 1,
     "break_source": 0.6, "restore_source": 1.5, "add_dep": 1.5, "mode": 1, "noop": 0.4,
     "same_second": 1.5, "restore_time": 1.5, "dangle": 0.8, "concurrent": 1, "inherit_env": 1,
+    "later_record": 0.4,  # rare: its build takes a second more
 }
 # Edits that the differential tester carries out around a build; the
 # interruption tester leaves them out.
-TIMED_EDITS = {"same_second", "restore_time", "concurrent", "inherit_env"}
+TIMED_EDITS = {"same_second", "restore_time", "concurrent", "inherit_env", "later_record"}
 
 
 def random_edits(rng, count, kinds=None):
@@ -488,7 +562,7 @@ def build_env(ombu_dir, log, extra=None):
     that would steer it, the run log."""
     env = {k: v for k, v in os.environ.items()
            if k not in ("OMBUFLAGS", "MAKEFLAGS", "MFLAGS", "MAKELEVEL", "__MKLVL__", "OMBULOCKS",
-                        "OMBUBUILD", "TORTURE_SLEEP", "TORTURE_RESAVE", "TORTURE_ENV")}
+                        "OMBUBUILD", "OMBUALIVE") and not k.startswith("TORTURE_")}
     env["PATH"] = os.path.abspath(ombu_dir) + ":" + env.get("PATH", "/usr/bin:/bin")
     env["TORTURE_LOG"] = log
     env.update(extra or {})
