@@ -487,8 +487,16 @@ class Project:
         by the target's own script right after it read the first (an editor
         saving while the build runs), the script then recording one more name
         a second later: the records file is written in a later second than
-        the record of the first save was taken."""
-        name = rng.choice(sorted(t for t in self.targets if t != "all"))
+        the record of the first save was taken. The target is one that only
+        all needs: another target's judgement later in the same build would
+        see the second save and rebuild it then, which is sound but leaves
+        the build's outputs from the second save where the model (and the
+        clean build of the sources as edited) has the first."""
+        needed = {d for t, spec in self.targets.items() if t != "all" for d in spec["deps"]}
+        names = sorted(t for t in self.targets if t != "all" and t not in needed)
+        if not names:
+            return None
+        name = rng.choice(names)
         local = name + ".local"
         if self.no_recreate and local in self.gone and local not in self.sources:
             return None
