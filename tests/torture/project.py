@@ -492,7 +492,7 @@ class Project:
         see the second save and rebuild it then, which is sound but leaves
         the build's outputs from the second save where the model (and the
         clean build of the sources as edited) has the first."""
-        needed = {d for t, spec in self.targets.items() if t != "all" for d in spec["deps"]}
+        needed = {d for t, target in self.targets.items() if t != "all" for d in target["deps"]}
         names = sorted(t for t in self.targets if t != "all" and t not in needed)
         if not names:
             return None
