@@ -248,4 +248,12 @@ int bytes_in(int fd) {
     return count;
 }
 
+std::string wait_for(const std::string& file) {
+    return "for i in $(seq 200); do [ -e " + file + " ] && break; sleep 0.1; done; ";
+}
+
+run_result guarded(const std::string& command, const std::string& cwd) {
+    return run_program({"timeout", "120", "sh", "-c", command}, cwd);
+}
+
 }  // namespace ombu_test

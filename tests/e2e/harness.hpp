@@ -52,6 +52,12 @@ run_result run_program(const std::vector<std::string>& argv, const std::string& 
 // Runs a shell command line in cwd.
 run_result run_shell(const std::string& command, const std::string& cwd, const env_list& env = {});
 
+// Shell words that wait until file exists, for at most 20 seconds.
+std::string wait_for(const std::string& file);
+// Runs a shell command line in cwd, ended after 120 seconds should a build
+// never end.
+run_result guarded(const std::string& command, const std::string& cwd);
+
 // Writes a file (making its parent directories); mode 0755 makes a script.
 void write_file(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string read_file(const std::string& path);

@@ -15,16 +15,6 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Shell words that wait until file exists, for at most 20 seconds.
-std::string wait_for(const std::string& file) {
-    return "for i in $(seq 200); do [ -e " + file + " ] && break; sleep 0.1; done; ";
-}
-
-// A shell command line run with a guard against a build that never ends.
-run_result guarded(const std::string& command, const std::string& dir) {
-    return run_program({"timeout", "120", "sh", "-c", command}, dir);
-}
-
 // SIGINT, SIGTERM and SIGHUP of the build alone: no further script starts, the
 // running one gets the signal, its output and pending prerequisites file go,
 // and the build dies by the same signal.

@@ -15,15 +15,6 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Shell words that wait until file exists, for at most 20 seconds.
-std::string wait_for(const std::string& file) {
-    return "for i in $(seq 200); do [ -e " + file + " ] && break; sleep 0.1; done; ";
-}
-
-run_result guarded(const std::string& command, const std::string& dir) {
-    return run_program({"timeout", "120", "sh", "-c", command}, dir);
-}
-
 // A script that traps the signal and goes on runs its next command, a nested
 // build, after the build was told to stop: that build starts nothing.
 TEST(Stop, ANestedBuildStartedAfterTheSignalStartsNothing) {

@@ -438,6 +438,19 @@ def describe_shape(shape):
     return "; ".join(parts) or "plain"
 
 
+def check_left_running(daemons, timeout, root, project, faults, stats, *which):
+    """Waits for the processes left running (those of `which`, else all) and
+    checks what they said and that no finished job's records changed."""
+    if not daemons.drain(timeout, *which):
+        raise Failure("daemon-hang", "processes left running still run after %d s" % timeout)
+    check_err(daemons.new_errors(), "a process left running", faults, stats, builds=False)
+    odd = foreign_records(root, project.targets)
+    if odd:
+        stats["foreign records"] += 1
+        raise Failure("records", "records that a process left running added to finished jobs:\n  "
+                      + "\n  ".join(odd))
+
+
 def one_case(args, seed, kind, jobs, stats, instant=None):
     """Returns None or a Failure (with .instant and .shape set)."""
     rng = random.Random("%d %s %d" % (seed, kind, jobs))
@@ -596,14 +609,7 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
             check_late(starts, pgid, signalled, faults, stats)
             # A process that brings its own target up to date has done so by
             # now; those that wait for the top build may meet the next one.
-            if not daemons.drain(args.timeout, "self"):
-                raise Failure("daemon-hang", "processes left running still run after %d s" % args.timeout)
-            check_err(daemons.new_errors(), "a process left running", faults, stats, builds=False)
-            odd = foreign_records(root, project.targets)
-            if odd:
-                stats["foreign records"] += 1
-                raise Failure("records", "records that a process left running added to finished jobs:\n  "
-                              + "\n  ".join(odd))
+            check_left_running(daemons, args.timeout, root, project, faults, stats, "self")
         bad = bad_prereqs(root)
         if bad:
             raise Failure("corrupt", "prerequisites files that do not read back:\n  " + "\n  ".join(bad))
@@ -614,14 +620,7 @@ def one_case(args, seed, kind, jobs, stats, instant=None):
             raise Failure("orphans", "processes of the killed build still run after %d s" % args.timeout)
         if not drained:
             check_late(starts, pgid, signalled, faults, stats)
-        if not daemons.drain(args.timeout):
-            raise Failure("daemon-hang", "processes left running still run after %d s" % args.timeout)
-        check_err(daemons.new_errors(), "a process left running", faults, stats, builds=False)
-        odd = foreign_records(root, project.targets)
-        if odd:
-            stats["foreign records"] += 1
-            raise Failure("records", "records that a process left running added to finished jobs:\n  "
-                          + "\n  ".join(odd))
+        check_left_running(daemons, args.timeout, root, project, faults, stats)
         check_err(recovery_err, "the build after the kill", faults, stats)
         if pipe is not None and kind not in ("group-kill", "top-kill"):
             # Every process that used the killed build's job server has ended:
